@@ -1,0 +1,21 @@
+// The CRC-32 of a whole file.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace zantra
+{
+
+// Files are read in pieces of this size into one buffer.
+inline constexpr std::size_t READ_CHUNK = 1u << 20;
+
+// Returns the CRC-32 of the contents of the regular file at `path` (symbolic links followed).
+// When the file cannot be opened, is not a regular file, or a read fails part-way, writes
+// "\nFatal error: cannot read file: <path>\n" to standard error and returns nothing: a file
+// is never given the CRC of the bytes read before a failure.
+[[nodiscard]] std::optional<std::uint32_t> crc32_of_file(const std::string& path);
+
+} // namespace zantra

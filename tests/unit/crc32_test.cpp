@@ -1,0 +1,131 @@
+// The CRC-32 engine against known vectors and against zlib.
+
+#include "checksum/crc32.h"
+#include "checksum/file_checksum.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace zantra
+{
+namespace
+{
+
+std::uint32_t zlib_crc(const std::vector<unsigned char>& bytes)
+{
+    uLong crc = crc32(0L, Z_NULL, 0);
+    // zlib takes at most UINT_MAX bytes per call; the buffers here are far smaller.
+    crc = crc32(crc, bytes.data(), static_cast<uInt>(bytes.size()));
+    return static_cast<std::uint32_t>(crc);
+}
+
+std::vector<unsigned char> random_bytes(std::mt19937& generator, std::size_t length)
+{
+    std::uniform_int_distribution<int> byte(0, 255);
+    std::vector<unsigned char> bytes(length);
+    for (auto& b : bytes)
+        b = static_cast<unsigned char>(byte(generator));
+    return bytes;
+}
+
+TEST(Crc32, KnownVectors)
+{
+    struct Vector {
+        std::string text;
+        std::uint32_t crc;
+    };
+    const Vector vectors[] = {
+        {"", 0x00000000u},
+        {"a", 0xE8B7BE43u},
+        {"abc", 0x352441C2u},
+        {"123456789", 0xCBF43926u},
+        {"The quick brown fox jumps over the lazy dog", 0x414FA339u},
+        {std::string("\xFF\xFF\xFF\xFF", 4), 0xFFFFFFFFu},
+    };
+    for (const Vector& v : vectors) {
+        EXPECT_EQ(crc32_of_bytes(v.text.data(), v.text.size()), v.crc) << '"' << v.text << '"';
+        EXPECT_EQ(crc32_feed_bytewise(CRC32_PRESET, v.text.data(), v.text.size()) ^ CRC32_PRESET,
+                  v.crc);
+    }
+}
+
+TEST(Crc32, FeedLeavesRegisterAloneForNothing)
+{
+    EXPECT_EQ(crc32_feed(0x12345678u, nullptr, 10), 0x12345678u);
+    EXPECT_EQ(crc32_feed(0x12345678u, "abc", 0), 0x12345678u);
+}
+
+TEST(Crc32, AgreesWithZlibOnRandomBuffersFedInPieces)
+{
+    std::mt19937 generator(20261209);
+    std::uniform_int_distribution<std::size_t> length_of(0, 70000);
+    for (int round = 0; round < 200; ++round) {
+        const auto bytes = random_bytes(generator, round < 64 ? static_cast<std::size_t>(round)
+                                                              : length_of(generator));
+        std::uniform_int_distribution<std::size_t> split_at(0, bytes.size());
+        const std::size_t split = split_at(generator);
+        std::uint32_t crc = crc32_feed(CRC32_PRESET, bytes.data(), split);
+        crc = crc32_feed(crc, bytes.data() + split, bytes.size() - split);
+        ASSERT_EQ(crc ^ CRC32_PRESET, zlib_crc(bytes)) << "length " << bytes.size();
+    }
+}
+
+// A scratch file removed when the test ends.
+struct ScratchFile {
+    std::string path;
+    explicit ScratchFile(const std::vector<unsigned char>& bytes)
+    {
+        char name[] = "/tmp/zantra-crc-XXXXXX";
+        const int fd = mkstemp(name);
+        EXPECT_GE(fd, 0);
+        path = name;
+        std::FILE* file = fdopen(fd, "wb");
+        EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
+        EXPECT_EQ(std::fclose(file), 0);
+    }
+    ~ScratchFile() { unlink(path.c_str()); }
+};
+
+TEST(Crc32OfFile, SizesAroundTheReadChunk)
+{
+    std::mt19937 generator(7);
+    const std::size_t sizes[] = {
+        0, 1, 9, READ_CHUNK - 1, READ_CHUNK, READ_CHUNK + 1, 2 * READ_CHUNK + 12345};
+    for (std::size_t size : sizes) {
+        const auto bytes = random_bytes(generator, size);
+        const ScratchFile file(bytes);
+        const auto crc = crc32_of_file(file.path);
+        ASSERT_TRUE(crc.has_value()) << size;
+        EXPECT_EQ(*crc, zlib_crc(bytes)) << size;
+    }
+}
+
+TEST(Crc32OfFile, AllOnesIsAnOrdinaryValue)
+{
+    const ScratchFile file({0xFF, 0xFF, 0xFF, 0xFF});
+    const auto crc = crc32_of_file(file.path);
+    ASSERT_TRUE(crc.has_value());
+    EXPECT_EQ(*crc, CRC_UNREADABLE);
+}
+
+TEST(Crc32OfFile, UnreadableGivesNothingAndTheMessage)
+{
+    const std::string cases[] = {"/nonexistent/zantra/file", "/tmp", "/dev/null"};
+    for (const std::string& path : cases) {
+        testing::internal::CaptureStderr();
+        const auto crc = crc32_of_file(path);
+        const std::string message = testing::internal::GetCapturedStderr();
+        EXPECT_FALSE(crc.has_value()) << path;
+        EXPECT_EQ(message, "\nFatal error: cannot read file: " + path + "\n");
+    }
+}
+
+} // namespace
+} // namespace zantra
