@@ -1,0 +1,83 @@
+#include "cli/options.h"
+
+#include <unistd.h>
+
+namespace zantra
+{
+namespace
+{
+
+// glibc's getopt moves operands behind the options unless the option string begins with "+";
+// BSD getopt stops at the first operand already and would take "+" for an option letter.
+// Restarting getopt also differs: glibc wants optind = 0, the BSDs optreset.
+#if defined(__GLIBC__)
+constexpr const char* OPTION_STRING = "+acdgmtTvwl:";
+void restart_getopt()
+{
+    optind = 0;
+}
+#else
+constexpr const char* OPTION_STRING = "acdgmtTvwl:";
+void restart_getopt()
+{
+#if defined(__FreeBSD__) || defined(__NetBSD__) || defined(__OpenBSD__) || defined(__APPLE__) ||   \
+    defined(__DragonFly__)
+    optreset = 1;
+#endif
+    optind = 1;
+}
+#endif
+
+void select_mode(RunOptions& options, Mode mode)
+{
+    options.mode = mode;
+    ++options.mode_count;
+}
+
+} // namespace
+
+ParsedCommandLine parse_command_line(int argc, char* argv[])
+{
+    ParsedCommandLine parsed;
+    RunOptions& options = parsed.options;
+    restart_getopt();
+    opterr = 1;
+
+    bool first_step = true;
+    for (;;) {
+        const int option = getopt(argc, argv, OPTION_STRING);
+        if (option == -1) {
+            if (first_step)
+                return parsed; // no option at all
+            break;
+        }
+        first_step = false;
+        switch (option) {
+        case 'c': select_mode(options, MODE_CREATE); break;
+        case 't': select_mode(options, MODE_TEST_FILES); break;
+        case 'T': select_mode(options, MODE_TEST_LIST); break;
+        case 'm': select_mode(options, MODE_COUNT_MISSING); break;
+        case 'a': options.add_all_files = true; break;
+        case 'd': options.add_dates = true; break;
+        case 'g': options.glftpd_mode = true; break;
+        case 'w': options.win_sfv_mode = true; break;
+        case 'l':
+            options.use_banner = true;
+            options.banner_path = optarg;
+            break;
+        case 'v': parsed.outcome = ParseOutcome::version; return parsed;
+        default: return parsed; // unknown letter or -l without its argument
+        }
+    }
+
+    // The operand test comes before the mode test.
+    if (optind >= argc || options.mode_count != 1)
+        return parsed;
+    options.list_path = argv[optind];
+    for (int i = optind + 1; i < argc; ++i)
+        options.files.emplace_back(argv[i]);
+    parsed.outcome = ParseOutcome::run;
+    return parsed;
+}
+
+} // namespace zantra

@@ -1,0 +1,50 @@
+// The command line: options, operands and what they select.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace zantra
+{
+
+// The operation a run performs; the numbers are the program's own.
+enum Mode : int {
+    MODE_NONE = 0,
+    MODE_CREATE = 1,
+    MODE_TEST_FILES = 2,
+    MODE_TEST_LIST = 3,
+    MODE_COUNT_MISSING = 4,
+};
+
+// Everything the command line selects; read-only once parsed.
+struct RunOptions {
+    Mode mode = MODE_NONE;          // the last of -c, -t, -T, -m
+    int mode_count = 0;             // every -c, -t, -T, -m, repeats included
+    bool add_all_files = false;     // -a
+    bool add_dates = false;         // -d
+    bool glftpd_mode = false;       // -g
+    bool win_sfv_mode = false;      // -w
+    bool use_banner = false;        // -l
+    std::string banner_path;        // argument of the last -l
+    std::string list_path;          // the first operand, exactly as given
+    std::vector<std::string> files; // the operands after the first
+};
+
+enum class ParseOutcome {
+    run,     // options are valid: run options.mode
+    usage,   // print the usage text and end with status 1
+    version, // -v: end at once with status 0
+};
+
+struct ParsedCommandLine {
+    ParseOutcome outcome = ParseOutcome::usage;
+    RunOptions options;
+};
+
+// Parses argv with POSIX getopt rules and the option string "acdgmtTvwl:": options stop at the
+// first operand or at "--", and words after the first operand are operands even when they
+// begin with "-". getopt's own diagnostics go to standard error. Can be called more than once
+// in one process.
+[[nodiscard]] ParsedCommandLine parse_command_line(int argc, char* argv[]);
+
+} // namespace zantra
