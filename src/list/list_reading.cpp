@@ -1,0 +1,197 @@
+#include "list/list_reading.h"
+
+#include "list/list_format.h"
+
+#include <memory>
+#include <sys/stat.h>
+
+namespace zantra
+{
+namespace
+{
+
+bool is_white_space(unsigned char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+int hex_digit_value(unsigned char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+// Opens a file for reading as text; a directory counts as a file that cannot be opened
+// (fopen accepts one on some systems and only the first read fails).
+FileHandle open_text_file(const std::string& path)
+{
+    FileHandle file(std::fopen(path.c_str(), "r"));
+    if (!file)
+        return file;
+    struct stat info {
+    };
+    if (fstat(fileno(file.get()), &info) != 0 || S_ISDIR(info.st_mode))
+        file.reset();
+    return file;
+}
+
+int next_byte(LineReader& reader)
+{
+    if (!reader.pending.empty()) {
+        const auto c = static_cast<unsigned char>(reader.pending.front());
+        reader.pending.erase(0, 1);
+        return c;
+    }
+    return std::getc(reader.file);
+}
+
+void start_reading(LineReader& reader)
+{
+    reader.started = true;
+    if (!reader.skip_byte_order_mark)
+        return;
+    static constexpr std::string_view BOM = "\xEF\xBB\xBF";
+    std::string head;
+    while (head.size() < BOM.size()) {
+        const int c = std::getc(reader.file);
+        if (c == EOF)
+            break;
+        head += static_cast<char>(c);
+        if (head.back() != BOM[head.size() - 1])
+            break;
+    }
+    if (head != BOM)
+        reader.pending = head;
+}
+
+void skip_rest_of_line(LineReader& reader)
+{
+    for (int c = next_byte(reader); c != EOF && c != '\n'; c = next_byte(reader)) {
+    }
+}
+
+} // namespace
+
+bool is_comment_line(std::string_view line)
+{
+    return !line.empty() && (line[0] == ' ' || line[0] == '#' || line[0] == ';');
+}
+
+bool is_entry_line(std::string_view line)
+{
+    return !is_comment_line(line) && line.size() >= 9;
+}
+
+std::uint32_t read_hex_crc(std::string_view text)
+{
+    std::size_t i = 0;
+    while (i < text.size() && is_white_space(static_cast<unsigned char>(text[i])))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    // A 0x prefix counts only when a digit follows it; otherwise the 0 is the number.
+    if (i + 2 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X') &&
+        hex_digit_value(static_cast<unsigned char>(text[i + 2])) >= 0)
+        i += 2;
+    std::uint32_t value = 0;
+    for (; i < text.size(); ++i) {
+        const int digit = hex_digit_value(static_cast<unsigned char>(text[i]));
+        if (digit < 0)
+            break;
+        value = (value << 4) | static_cast<std::uint32_t>(digit);
+    }
+    return negative ? 0u - value : value;
+}
+
+std::optional<SplitEntry> split_entry_line(std::string_view line)
+{
+    const std::size_t blank = line.rfind(' ');
+    if (blank == std::string_view::npos)
+        return std::nullopt;
+    return SplitEntry{std::string(line.substr(0, blank)), read_hex_crc(line.substr(blank + 1))};
+}
+
+std::string first_word(std::string_view line)
+{
+    std::size_t start = 0;
+    while (start < line.size() && is_white_space(static_cast<unsigned char>(line[start])))
+        ++start;
+    std::size_t end = start;
+    while (end < line.size() && !is_white_space(static_cast<unsigned char>(line[end])))
+        ++end;
+    return std::string(line.substr(start, end - start));
+}
+
+bool read_piece(LineReader& reader, std::string& piece)
+{
+    if (!reader.started)
+        start_reading(reader);
+    piece.clear();
+    while (piece.size() < LINE_PIECE_MAX) {
+        const int c = next_byte(reader);
+        if (c == EOF)
+            return !piece.empty() && !std::ferror(reader.file);
+        piece += static_cast<char>(c);
+        if (c == '\n')
+            return true;
+    }
+    if (reader.long_lines == LongLines::judge_first_piece)
+        skip_rest_of_line(reader);
+    return !std::ferror(reader.file);
+}
+
+ListRead for_each_entry_line(const std::string& path,
+                             const std::function<bool(std::string_view)>& on_entry)
+{
+    if (path.size() > LIST_NAME_MAX)
+        return ListRead::cannot_open;
+    const FileHandle file = open_text_file(path);
+    if (!file)
+        return ListRead::cannot_open;
+    LineReader reader;
+    reader.file = file.get();
+    reader.long_lines = LongLines::judge_first_piece;
+    reader.skip_byte_order_mark = true;
+    std::string line;
+    while (read_piece(reader, line)) {
+        if (is_entry_line(line) && !on_entry(line))
+            return ListRead::complete;
+    }
+    return std::ferror(file.get()) ? ListRead::cannot_open : ListRead::complete;
+}
+
+void print_cannot_open_list(const std::string& path)
+{
+    std::fprintf(stderr, "Oh mama! I can't open %s ... :-(\n", path.c_str());
+}
+
+std::optional<std::vector<std::string>> read_banner_pieces(const std::string& path)
+{
+    const FileHandle file = open_text_file(path);
+    if (!file)
+        return std::nullopt;
+    LineReader reader;
+    reader.file = file.get();
+    std::vector<std::string> pieces;
+    std::string piece;
+    while (read_piece(reader, piece))
+        pieces.push_back(piece);
+    if (std::ferror(file.get()))
+        return std::nullopt;
+    return pieces;
+}
+
+} // namespace zantra

@@ -1,0 +1,78 @@
+// Reading SFV lists (and banner files) back: line pieces, the line tests and the two ways of
+// splitting an entry line.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zantra
+{
+
+// True when the line begins with a blank, "#" or ";" (a tab is not a comment character).
+[[nodiscard]] bool is_comment_line(std::string_view line);
+
+// True when a line read from a list is an entry line: not a comment and at least nine bytes
+// long, counting every byte read, CR and LF included.
+[[nodiscard]] bool is_entry_line(std::string_view line);
+
+// Reads a hexadecimal number the way "%X" does: leading white space, an optional sign, an
+// optional 0x or 0X, then hex digits in either case up to the first other byte. Keeps the
+// low 32 bits of longer numbers; a minus sign negates modulo 2^32. Returns 0 when no digit follows.
+[[nodiscard]] std::uint32_t read_hex_crc(std::string_view text);
+
+struct SplitEntry {
+    std::string name;
+    std::uint32_t listed_crc = 0;
+};
+
+// Last-blank split: the name is everything before the last blank of the line (line end
+// included in the search), the CRC is read from what follows it. Nothing when the line holds
+// no blank.
+[[nodiscard]] std::optional<SplitEntry> split_entry_line(std::string_view line);
+
+// First-word split: the first run of non-white-space bytes after any leading white space.
+[[nodiscard]] std::string first_word(std::string_view line);
+
+enum class LongLines {
+    split,             // banner files: every piece of a long line is a line of its own
+    judge_first_piece, // lists: the rest of a long line is skipped up to its line feed
+};
+
+// Reads a stream in pieces of at most LINE_PIECE_MAX bytes, each ending after a line feed
+// when one comes in time.
+struct LineReader {
+    std::FILE* file = nullptr;
+    LongLines long_lines = LongLines::split;
+    bool skip_byte_order_mark = false; // drop a UTF-8 BOM at the very start
+    bool started = false;
+    std::string pending; // bytes read ahead at the start, handed out before the stream's
+};
+
+// Reads the next piece into `piece`. Returns false at the end of input or on a read error;
+// ferror(reader.file) tells which.
+[[nodiscard]] bool read_piece(LineReader& reader, std::string& piece);
+
+enum class ListRead {
+    complete,    // read to its end, or until the caller stopped
+    cannot_open, // path too long, not openable, a directory, or a read failed
+};
+
+// Opens the list at `path` and hands every entry line, in order, to `on_entry` until it
+// returns false. A UTF-8 byte-order mark at the start is skipped and a line longer than one
+// read is judged by its first piece alone.
+[[nodiscard]] ListRead for_each_entry_line(const std::string& path,
+                                           const std::function<bool(std::string_view)>& on_entry);
+
+// Writes "Oh mama! I can't open <path> ... :-(\n" to standard error.
+void print_cannot_open_list(const std::string& path);
+
+// Reads a banner file into its pieces (long lines split, line feeds kept). Nothing when the
+// file cannot be opened or read.
+[[nodiscard]] std::optional<std::vector<std::string>> read_banner_pieces(const std::string& path);
+
+} // namespace zantra
