@@ -1,0 +1,163 @@
+// -c: create a list from the file operands.
+
+#include "checksum/file_checksum.h"
+#include "list/list_format.h"
+#include "list/list_reading.h"
+#include "ops/operations.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <ctime>
+#include <string_view>
+#include <sys/stat.h>
+#include <vector>
+
+namespace zantra
+{
+namespace
+{
+
+// What the run will do with one file operand, decided before anything is written.
+struct PlannedOperand {
+    const std::string* name = nullptr;
+    bool listed = false;   // an archive volume, or -a
+    bool refused = false;  // a line of it would not fit one read of a list
+    std::string date_line; // with -d
+};
+
+// Archive volumes are recognised by ".r", ".R" or ".0" anywhere in the operand as typed.
+bool is_archive_volume(std::string_view operand)
+{
+    return operand.find(".r") != std::string_view::npos ||
+           operand.find(".R") != std::string_view::npos ||
+           operand.find(".0") != std::string_view::npos;
+}
+
+// The date line of an operand; one whose size and time cannot be read shows 0 bytes and the epoch.
+std::string date_line_of(const std::string& operand)
+{
+    struct stat info {
+    };
+    if (stat(operand.c_str(), &info) != 0)
+        return format_date_line(0, 0, operand);
+    return format_date_line(static_cast<std::int64_t>(info.st_size), info.st_mtime, operand);
+}
+
+std::vector<PlannedOperand> plan_operands(const RunOptions& options)
+{
+    std::vector<PlannedOperand> plan;
+    plan.reserve(options.files.size());
+    for (const std::string& operand : options.files) {
+        PlannedOperand planned;
+        planned.name = &operand;
+        planned.listed = options.add_all_files || is_archive_volume(operand);
+        if (options.add_dates)
+            planned.date_line = date_line_of(operand);
+        planned.refused = (planned.listed && !fits_one_read(format_entry_line(operand, 0))) ||
+                          (options.add_dates && !fits_one_read(planned.date_line));
+        plan.push_back(std::move(planned));
+    }
+    return plan;
+}
+
+void print_heading(const RunOptions& options)
+{
+    std::printf("\nCreating new checksum file: %s\n", options.list_path.c_str());
+    if (options.use_banner)
+        std::printf("Adding banner file        : %s\n", options.banner_path.c_str());
+    if (options.win_sfv_mode)
+        std::printf("Using compatibility mode  : Win-SFV\n");
+    if (options.add_all_files)
+        std::printf("Add-all-files mode active\n");
+    if (options.add_dates)
+        std::printf("Adding files' times & dates to SFV file\n");
+    std::printf("\n");
+}
+
+// Writes `text` to the list; false when the stream has failed.
+bool put(std::FILE* list, std::string_view text)
+{
+    return std::fwrite(text.data(), 1, text.size(), list) == text.size();
+}
+
+// Everything before the entry lines: generated-by line, banner lines, date block.
+bool write_header(std::FILE* list, const RunOptions& options,
+                  const std::vector<PlannedOperand>& plan)
+{
+    bool ok = put(list, format_generated_by(options.win_sfv_mode, std::time(nullptr)));
+    if (options.use_banner) {
+        const auto pieces = read_banner_pieces(options.banner_path);
+        if (!pieces)
+            std::fprintf(stderr, "Oh mama! I couldn't find logo file %s ... omitting!\n",
+                         options.banner_path.c_str());
+        else
+            for (const std::string& piece : *pieces)
+                ok = ok && put(list, format_banner_line(piece));
+    }
+    if (options.add_dates) {
+        for (const PlannedOperand& planned : plan)
+            if (!planned.refused)
+                ok = ok && put(list, planned.date_line);
+        ok = ok && put(list, DATE_BLOCK_END);
+    }
+    return ok && std::fflush(list) == 0;
+}
+
+void print_cannot_write(const std::string& list_path)
+{
+    std::fprintf(stderr, "Oh mama! We can't write to %s (check permissions!), aborting ...\n",
+                 list_path.c_str());
+}
+
+} // namespace
+
+int run_create(const RunOptions& options)
+{
+    print_heading(options);
+    std::fflush(stdout);
+    std::FILE* list = nullptr;
+    if (options.list_path.size() <= LIST_NAME_MAX)
+        list = std::fopen(options.list_path.c_str(), "w");
+    if (list == nullptr) {
+        print_cannot_write(options.list_path);
+        return 1;
+    }
+
+    const std::vector<PlannedOperand> plan = plan_operands(options);
+    bool written = write_header(list, options, plan);
+    int processed = 0;
+    int status = 0;
+    for (std::size_t i = 0; written && i < plan.size(); ++i) {
+        const PlannedOperand& planned = plan[i];
+        if (planned.refused) {
+            std::fprintf(stderr, "Oh mama! %s is too long for an SFV line ... omitting!\n",
+                         planned.name->c_str());
+            status = 1;
+            continue;
+        }
+        if (!planned.listed)
+            continue;
+        std::printf("Adding file: %s ... ", planned.name->c_str());
+        std::fflush(stdout);
+        const std::optional<std::uint32_t> crc = crc32_of_file(*planned.name);
+        if (!crc) {
+            std::printf("MISSING\n");
+            status = 1;
+            continue;
+        }
+        std::printf("CRC = 0x%08" PRIX32 "\n", *crc);
+        written = put(list, format_entry_line(*planned.name, *crc)) && std::fflush(list) == 0;
+        if (written)
+            ++processed;
+    }
+    written = (std::fclose(list) == 0) && written;
+    if (!written) {
+        std::fflush(stdout);
+        print_cannot_write(options.list_path);
+        return 1;
+    }
+    std::printf("\nSFV file successfully created (%d files processed) ...\n\n", processed);
+    return status;
+}
+
+} // namespace zantra
