@@ -1,0 +1,430 @@
+#include "harness.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#ifndef ZANTRA_BINARY
+#error "ZANTRA_BINARY must name the binary under test"
+#endif
+
+namespace zantra_cli
+{
+namespace
+{
+
+constexpr int TIMEOUT_SECONDS = 60;
+constexpr off_t LARGEST_COMPARED_FILE = 16 << 20;
+
+std::string binary_path()
+{
+    const char* other = std::getenv("ZANTRA_TEST_BINARY");
+    return other != nullptr && *other != '\0' ? other : ZANTRA_BINARY;
+}
+
+std::string replace_all(std::string text, const std::string& from, const std::string& to)
+{
+    for (std::size_t at = text.find(from); at != std::string::npos;
+         at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+// Shows control bytes and bytes above 0x7E so that CR, LF and trailing blanks are visible.
+std::string visible(const std::string& text)
+{
+    std::string shown;
+    for (const char byte : text) {
+        const auto c = static_cast<unsigned char>(byte);
+        if (c == '\n')
+            shown += "\\n\n";
+        else if (c == '\r')
+            shown += "\\r";
+        else if (c == '\t')
+            shown += "\\t";
+        else if (c < 0x20 || c > 0x7E) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            shown += hex;
+        } else
+            shown += static_cast<char>(c);
+    }
+    return shown;
+}
+
+std::string read_file(const std::string& path)
+{
+    std::string content;
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+    if (fd < 0)
+        return content;
+    char buffer[65536];
+    for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;)
+        content.append(buffer, static_cast<std::size_t>(got));
+    close(fd);
+    return content;
+}
+
+void write_file(const std::string& path, const std::string& content)
+{
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0) << path << ": " << std::strerror(errno);
+    ASSERT_EQ(write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
+    close(fd);
+}
+
+mode_t default_mode(Kind kind)
+{
+    return kind == Kind::directory ? 0755 : 0644;
+}
+
+void create_entry(const std::string& work, const Entry& entry, const std::string& root)
+{
+    const std::string path = work + "/" + entry.path;
+    const mode_t mode = entry.mode != 0 ? entry.mode : default_mode(entry.kind);
+    switch (entry.kind) {
+    case Kind::file:
+        if (entry.sparse_size) {
+            write_file(path, "");
+            ASSERT_EQ(truncate(path.c_str(), *entry.sparse_size), 0) << path;
+        } else
+            write_file(path, replace_all(entry.content, "@ROOT@", root));
+        break;
+    case Kind::directory:
+        ASSERT_EQ(mkdir(path.c_str(), 0700), 0) << path << ": " << std::strerror(errno);
+        break;
+    case Kind::symlink:
+        ASSERT_EQ(symlink(replace_all(entry.content, "@ROOT@", root).c_str(), path.c_str()), 0)
+            << path;
+        return;
+    case Kind::fifo: ASSERT_EQ(mkfifo(path.c_str(), 0600), 0) << path; break;
+    }
+    ASSERT_EQ(chmod(path.c_str(), mode), 0) << path;
+}
+
+void set_mtime(const std::string& work, const Entry& entry)
+{
+    if (entry.kind != Kind::file)
+        return;
+    const struct timespec times[2] = {{entry.mtime, 0}, {entry.mtime, 0}};
+    EXPECT_EQ(utimensat(AT_FDCWD, (work + "/" + entry.path).c_str(), times, 0), 0) << entry.path;
+}
+
+void snapshot(const std::string& directory, const std::string& prefix, std::vector<Entry>& tree)
+{
+    DIR* stream = opendir(directory.c_str());
+    if (stream == nullptr)
+        return;
+    while (const struct dirent* item = readdir(stream)) {
+        const std::string name = item->d_name;
+        if (name == "." || name == "..")
+            continue;
+        const std::string path = directory + "/" + name;
+        struct stat info {
+        };
+        if (lstat(path.c_str(), &info) != 0)
+            continue;
+        Entry entry;
+        entry.path = prefix + name;
+        entry.mode = info.st_mode & 07777;
+        if (S_ISDIR(info.st_mode)) {
+            entry.kind = Kind::directory;
+            tree.push_back(entry);
+            snapshot(path, entry.path + "/", tree);
+            continue;
+        }
+        if (S_ISLNK(info.st_mode)) {
+            entry.kind = Kind::symlink;
+            char target[4096];
+            const ssize_t length = readlink(path.c_str(), target, sizeof target);
+            entry.content.assign(target, length > 0 ? static_cast<std::size_t>(length) : 0);
+        } else if (S_ISFIFO(info.st_mode)) {
+            entry.kind = Kind::fifo;
+        } else if (info.st_size > LARGEST_COMPARED_FILE) {
+            entry.sparse_size = info.st_size;
+        } else {
+            entry.content = read_file(path);
+        }
+        tree.push_back(entry);
+    }
+    closedir(stream);
+}
+
+void remove_tree(const std::string& path)
+{
+    struct stat info {
+    };
+    if (lstat(path.c_str(), &info) != 0)
+        return;
+    if (S_ISDIR(info.st_mode)) {
+        chmod(path.c_str(), 0700);
+        if (DIR* stream = opendir(path.c_str())) {
+            std::vector<std::string> names;
+            while (const struct dirent* item = readdir(stream))
+                if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0)
+                    names.emplace_back(item->d_name);
+            closedir(stream);
+            for (const std::string& name : names)
+                remove_tree(path + "/" + name);
+        }
+        rmdir(path.c_str());
+    } else {
+        unlink(path.c_str());
+    }
+}
+
+// Runs the binary in `work` and returns its wait status, or -1 when it had to be killed.
+int spawn(const std::string& root, const std::vector<std::string>& args,
+          const std::vector<std::string>& extra_env)
+{
+    std::vector<std::string> words{"zantra"};
+    for (const std::string& arg : args)
+        words.push_back(replace_all(arg, "@ROOT@", root));
+    std::vector<std::string> env{"TZ=UTC", "LC_ALL=C", "PATH=/usr/bin:/bin"};
+    env.insert(env.end(), extra_env.begin(), extra_env.end());
+    std::vector<char*> argv, envp;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    for (std::string& setting : env)
+        envp.push_back(setting.data());
+    envp.push_back(nullptr);
+    const std::string binary = binary_path();
+
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        const int in = open("/dev/null", O_RDONLY);
+        const int out = open((root + "/stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = open((root + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
+            dup2(err, 2) < 0 || chdir((root + "/work").c_str()) != 0)
+            _exit(126);
+        umask(022);
+        execve(binary.c_str(), argv.data(), envp.data());
+        _exit(127);
+    }
+    if (child < 0)
+        return -1;
+    for (int waited_ms = 0;; waited_ms += 5) {
+        int status = 0;
+        const pid_t done = waitpid(child, &status, WNOHANG);
+        if (done == child)
+            return status;
+        if (waited_ms > TIMEOUT_SECONDS * 1000) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            return -1;
+        }
+        usleep(5000);
+    }
+}
+
+// True when `got` equals `expected`, where "@NOW@" in `expected` matches a creation time.
+bool matches_with_times(const std::string& expected, const std::string& got)
+{
+    static const std::string TOKEN = "@NOW@";
+    static const std::string SHAPE = "dddd-dd-dd at dd:dd.dd";
+    std::size_t e = 0, g = 0;
+    while (e < expected.size()) {
+        if (expected.compare(e, TOKEN.size(), TOKEN) == 0) {
+            if (got.size() - g < SHAPE.size())
+                return false;
+            for (std::size_t i = 0; i < SHAPE.size(); ++i) {
+                const char c = got[g + i];
+                if (SHAPE[i] == 'd' ? (c < '0' || c > '9') : c != SHAPE[i])
+                    return false;
+            }
+            e += TOKEN.size();
+            g += SHAPE.size();
+        } else {
+            if (g >= got.size() || got[g] != expected[e])
+                return false;
+            ++e;
+            ++g;
+        }
+    }
+    return g == got.size();
+}
+
+const char* kind_name(Kind kind)
+{
+    switch (kind) {
+    case Kind::file: return "file";
+    case Kind::directory: return "directory";
+    case Kind::symlink: return "symlink";
+    case Kind::fifo: return "fifo";
+    }
+    return "?";
+}
+
+void expect_tree(const std::vector<Entry>& expected_entries, std::vector<Entry> got,
+                 const std::string& root)
+{
+    std::vector<Entry> expected = expected_entries;
+    auto by_path = [](const Entry& a, const Entry& b) { return a.path < b.path; };
+    std::sort(expected.begin(), expected.end(), by_path);
+    std::sort(got.begin(), got.end(), by_path);
+    std::string expected_names, got_names;
+    for (const Entry& entry : expected)
+        expected_names += entry.path + "\n";
+    for (const Entry& entry : got)
+        got_names += entry.path + "\n";
+    ASSERT_EQ(expected_names, got_names) << "the names in the directory differ";
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        const Entry& want = expected[i];
+        const Entry& have = got[i];
+        EXPECT_EQ(kind_name(want.kind), std::string(kind_name(have.kind))) << want.path;
+        if (want.kind != Kind::symlink) {
+            const mode_t mode = want.mode != 0 ? want.mode : default_mode(want.kind);
+            EXPECT_EQ(mode, have.mode)
+                << want.path << std::oct << ": mode " << mode << " expected, got " << have.mode;
+        }
+        if (want.sparse_size) {
+            EXPECT_EQ(want.sparse_size, have.sparse_size) << want.path << ": size";
+        } else if (want.kind == Kind::file || want.kind == Kind::symlink) {
+            const std::string content = replace_all(want.content, "@ROOT@", root);
+            EXPECT_TRUE(matches_with_times(content, have.content))
+                << want.path << ": contents differ\nexpected:\n"
+                << visible(content) << "\ngot:\n"
+                << visible(have.content);
+        }
+    }
+}
+
+} // namespace
+
+Entry file(std::string path, std::string content, mode_t mode)
+{
+    Entry entry;
+    entry.path = std::move(path);
+    entry.content = std::move(content);
+    entry.mode = mode;
+    return entry;
+}
+
+Entry dir(std::string path, mode_t mode)
+{
+    Entry entry;
+    entry.path = std::move(path);
+    entry.kind = Kind::directory;
+    entry.mode = mode;
+    return entry;
+}
+
+Entry link(std::string path, std::string target)
+{
+    Entry entry;
+    entry.path = std::move(path);
+    entry.kind = Kind::symlink;
+    entry.content = std::move(target);
+    return entry;
+}
+
+Entry fifo(std::string path)
+{
+    Entry entry;
+    entry.path = std::move(path);
+    entry.kind = Kind::fifo;
+    return entry;
+}
+
+Outcome run_case(const Case& c)
+{
+    Outcome outcome;
+    char root_template[] = "/tmp/zantra-cli-XXXXXX";
+    const char* made = mkdtemp(root_template);
+    if (made == nullptr) {
+        ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
+        return outcome;
+    }
+    const std::string root = made;
+    outcome.root = root;
+    const std::string work = root + "/work";
+    mkdir(work.c_str(), 0755);
+    mkdir((root + "/outside").c_str(), 0755);
+    for (const Entry& entry : c.before)
+        create_entry(work, entry, root);
+    for (const Entry& entry : c.before)
+        set_mtime(work, entry);
+
+    const int status = spawn(root, c.args, c.env);
+    if (status == -1)
+        ADD_FAILURE() << "zantra did not end within " << TIMEOUT_SECONDS << " s and was killed";
+    else if (WIFSIGNALED(status))
+        ADD_FAILURE() << "zantra died of signal " << WTERMSIG(status);
+    else
+        outcome.status = WEXITSTATUS(status);
+    outcome.out = read_file(root + "/stdout");
+    outcome.err = read_file(root + "/stderr");
+    snapshot(work, "", outcome.tree);
+    snapshot(root + "/outside", "../outside/", outcome.tree);
+    remove_tree(root);
+    return outcome;
+}
+
+void expect_outcome(const Case& c, const Outcome& outcome)
+{
+    EXPECT_EQ(c.status, outcome.status) << "exit status";
+    const std::string out = replace_all(c.out, "@ROOT@", outcome.root);
+    const std::string err = replace_all(c.err, "@ROOT@", outcome.root);
+    EXPECT_TRUE(out == outcome.out) << "stdout differs\nexpected:\n"
+                                    << visible(out) << "\ngot:\n"
+                                    << visible(outcome.out);
+    EXPECT_TRUE(err == outcome.err) << "stderr differs\nexpected:\n"
+                                    << visible(err) << "\ngot:\n"
+                                    << visible(outcome.err);
+    expect_tree(c.after ? *c.after : c.before, outcome.tree, outcome.root);
+}
+
+std::string crc_of(const std::string& content)
+{
+    uLong crc = crc32(0L, Z_NULL, 0);
+    crc = crc32(crc, reinterpret_cast<const Bytef*>(content.data()),
+                static_cast<uInt>(content.size()));
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%08lX", crc);
+    return hex;
+}
+
+std::string usage_text()
+{
+    return "\nUsage: zantra mode [option] sfv-filename [filename...]\n\n"
+           "Possible modes: -c : create SFV file (only read .rar file as default, see -a)\n"
+           "                -t : test single file(s) (multiple filenames possible)\n"
+           "                -T : test whole SFV file\n"
+           "                -m : count missing files\n"
+           "Options:        -l <filename> : use <filename> as banner file (create mode)\n"
+           "                -w : Win-SFV emulation mode                   (create mode)\n"
+           "                -a : add all files to .sfv (even .nfo etc.)   (create mode)\n"
+           "                -d : add files' dates & times to SFV file     (create mode)\n"
+           "                -g : glftpd mode     (counting and test whole mode)\n\n"
+           "Examples:\n"
+           "(1) Create test.sfv and add test.* to it       : zantra -c test.sfv test.*\n"
+           "(2) Check file test.r02 against CRC in test.sfv: zantra -t test.sfv test.r02\n"
+           "(3) Check all files listed in test.sfv         : zantra -T test.sfv\n"
+           "(4) Count number of files missing of test.sfv  : zantra -m test.sfv\n"
+           "(5) Create myrls.sfv with myrls.* in it, use Win-SFV compatibility mode and file\n"
+           "/tmp/mylogo.nfo as banner: zantra -c -w -l /tmp/mylogo.nfo myrls.sfv myrls.*\n"
+           "\n"
+           "Read documentation files for more help and check for updates regularily!\n\n";
+}
+
+void PrintTo(const Case& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+} // namespace zantra_cli

@@ -1,0 +1,91 @@
+// Runs the built zantra binary in a fresh temporary directory and compares everything it
+// leaves behind: exit status, exact standard output and error, and the directory tree.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace zantra_cli
+{
+
+// 2004-05-06 14:01:07 UTC: the modification time given to every file a case sets up.
+inline constexpr std::time_t FIXED_MTIME = 1083852067;
+
+enum class Kind { file, directory, symlink, fifo };
+
+// One thing in the work directory, before or after a run. Paths are relative to the work
+// directory; "../outside/..." names the sibling directory that no run should ever touch.
+struct Entry {
+    std::string path;
+    Kind kind = Kind::file;
+    std::string content;              // file contents; symbolic link target
+    mode_t mode = 0;                  // 0: 0644 for files, 0755 for directories
+    std::optional<off_t> sparse_size; // a file of this size made with ftruncate, no content
+    std::time_t mtime = FIXED_MTIME;
+};
+
+Entry file(std::string path, std::string content, mode_t mode = 0);
+Entry dir(std::string path, mode_t mode = 0);
+Entry link(std::string path, std::string target);
+Entry fifo(std::string path);
+
+struct Case {
+    std::string name; // a test name: letters, digits and underscores
+    std::vector<Entry> before;
+    std::vector<std::string> args; // after argv[0], which is "zantra"
+    int status = 0;
+    std::string out;
+    std::string err;
+    // The whole tree after the run; when absent the tree must be exactly as before.
+    std::optional<std::vector<Entry>> after;
+    std::vector<std::string> env; // extra NAME=value settings
+};
+
+// In args, out, err and expected contents, "@ROOT@" stands for the absolute path of the
+// temporary directory that holds "work" and "outside". In expected file contents "@NOW@"
+// matches a creation time such as "2004-05-06 at 14:03.22".
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+    std::vector<Entry> tree;
+    std::string root; // the temporary directory, removed by then
+};
+
+// Sets up a fresh directory, runs the binary there (TZ=UTC, LC_ALL=C, umask 022, stdin
+// /dev/null, killed after a minute) and returns what it produced; removes the directory.
+Outcome run_case(const Case& c);
+
+// Adds a GoogleTest failure for every difference between the case's expectations and the outcome.
+void expect_outcome(const Case& c, const Outcome& outcome);
+
+// The CRC-32 of `content` as eight upper-case hex digits, computed with zlib.
+std::string crc_of(const std::string& content);
+
+// The usage text as printed for argv[0] "zantra".
+std::string usage_text();
+
+// The line every run prints first.
+inline const std::string BANNER = "ZANTRA for UNiX, $Revision: 1.18 $\n";
+
+void PrintTo(const Case& c, std::ostream* os);
+
+} // namespace zantra_cli
+
+// Registers every case of `cases_function()` as one GoogleTest test named Suite.<case name>.
+#define ZANTRA_CLI_CASES(Suite, cases_function)                                                    \
+    class Suite : public testing::TestWithParam<::zantra_cli::Case>                                \
+    {                                                                                              \
+    };                                                                                             \
+    TEST_P(Suite, Run)                                                                             \
+    {                                                                                              \
+        ::zantra_cli::expect_outcome(GetParam(), ::zantra_cli::run_case(GetParam()));              \
+    }                                                                                              \
+    INSTANTIATE_TEST_SUITE_P(                                                                      \
+        Cases, Suite, testing::ValuesIn(cases_function()),                                         \
+        [](const testing::TestParamInfo<::zantra_cli::Case>& param) { return param.param.name; })
