@@ -1,0 +1,58 @@
+// glftpd bookkeeping in the release directory: ".missing" and ".bad" markers beside listed
+// files, and the directory whose name shows how complete the release is.
+//
+// The list is untrusted: anyone who can upload can write it. A marker is only ever made,
+// emptied, removed or renamed to for a listed name that names an entry of the current
+// directory itself; every other name is passed over as silently as a failed operation.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace zantra
+{
+
+inline constexpr std::string_view MISSING_SUFFIX = ".missing";
+inline constexpr std::string_view BAD_SUFFIX = ".bad";
+
+// Longest marker path accepted.
+inline constexpr std::size_t MARKER_PATH_MAX = 255;
+
+// The completion directory's name; the three zeros carry the percentage.
+inline constexpr char COMPLETION_TEMPLATE[] = "[000%]-[-all.files.CRC.ok-]";
+
+// True when `name` names an entry of the current directory: not empty, not "." or "..",
+// and without "/" or NUL bytes.
+[[nodiscard]] bool is_local_name(std::string_view name);
+
+// The listed name with `suffix` appended, or nothing when the name is not a local name or
+// the path would exceed MARKER_PATH_MAX bytes.
+[[nodiscard]] std::optional<std::string> marker_path(std::string_view listed_name,
+                                                     std::string_view suffix);
+
+// Creates the marker of `listed_name` empty, or empties an existing one. Never follows a
+// symbolic link and never waits on a FIFO; new markers get mode 0666 less the umask.
+// Failures are ignored.
+void touch_marker(std::string_view listed_name, std::string_view suffix);
+
+// Removes the marker of `listed_name`; failures (above all, no such file) are ignored.
+void remove_marker(std::string_view listed_name, std::string_view suffix);
+
+// Renames the tested file, as the command line names it, to the ".bad" marker of
+// `listed_name`. Failures are ignored.
+void mark_bad(const std::string& tested_path, std::string_view listed_name);
+
+// present * 100 / listed, truncated, kept within 0 to 100; 0 when nothing is listed.
+[[nodiscard]] int completion_percent(long long present, long long listed);
+
+// The completion directory's name for a percentage of 0 to 100.
+[[nodiscard]] std::string completion_dir_name(int percent);
+
+// Replaces the completion directory `old_name` (empty when there was none) with the one for
+// `percent`, made with mode 0777 whatever the umask, and prints
+// "Completion Status: <name>\n". Nothing changes when the name is the same; failures are ignored.
+void update_completion_dir(const std::string& old_name, int percent);
+
+} // namespace zantra
