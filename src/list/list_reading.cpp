@@ -2,7 +2,6 @@
 
 #include "list/list_format.h"
 
-#include <memory>
 #include <sys/stat.h>
 
 namespace zantra
@@ -25,11 +24,6 @@ int hex_digit_value(unsigned char c)
         return c - 'A' + 10;
     return -1;
 }
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
 // Opens a file for reading as text; a directory counts as a file that cannot be opened
 // (fopen accepts one on some systems and only the first read fails).
@@ -153,16 +147,17 @@ bool read_piece(LineReader& reader, std::string& piece)
     return !std::ferror(reader.file);
 }
 
-ListRead for_each_entry_line(const std::string& path,
-                             const std::function<bool(std::string_view)>& on_entry)
+FileHandle open_list(const std::string& path)
 {
     if (path.size() > LIST_NAME_MAX)
-        return ListRead::cannot_open;
-    const FileHandle file = open_text_file(path);
-    if (!file)
-        return ListRead::cannot_open;
+        return nullptr;
+    return open_text_file(path);
+}
+
+ListRead read_entry_lines(std::FILE* list, const std::function<bool(std::string_view)>& on_entry)
+{
     LineReader reader;
-    reader.file = file.get();
+    reader.file = list;
     reader.long_lines = LongLines::judge_first_piece;
     reader.skip_byte_order_mark = true;
     std::string line;
@@ -170,7 +165,14 @@ ListRead for_each_entry_line(const std::string& path,
         if (is_entry_line(line) && !on_entry(line))
             return ListRead::complete;
     }
-    return std::ferror(file.get()) ? ListRead::cannot_open : ListRead::complete;
+    return std::ferror(list) ? ListRead::cannot_open : ListRead::complete;
+}
+
+ListRead for_each_entry_line(const std::string& path,
+                             const std::function<bool(std::string_view)>& on_entry)
+{
+    const FileHandle list = open_list(path);
+    return list ? read_entry_lines(list.get(), on_entry) : ListRead::cannot_open;
 }
 
 void print_cannot_open_list(const std::string& path)

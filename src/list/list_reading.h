@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -57,14 +58,27 @@ struct LineReader {
 // ferror(reader.file) tells which.
 [[nodiscard]] bool read_piece(LineReader& reader, std::string& piece);
 
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+// Opens the list at `path` for reading. Empty when the path is longer than LIST_NAME_MAX,
+// the file cannot be opened, or it is a directory.
+[[nodiscard]] FileHandle open_list(const std::string& path);
+
 enum class ListRead {
     complete,    // read to its end, or until the caller stopped
     cannot_open, // path too long, not openable, a directory, or a read failed
 };
 
-// Opens the list at `path` and hands every entry line, in order, to `on_entry` until it
-// returns false. A UTF-8 byte-order mark at the start is skipped and a line longer than one
-// read is judged by its first piece alone.
+// Hands every entry line of an open list, in order, to `on_entry` until it returns false.
+// A UTF-8 byte-order mark at the start is skipped and a line longer than one read is judged
+// by its first piece alone. cannot_open when a read fails.
+[[nodiscard]] ListRead read_entry_lines(std::FILE* list,
+                                        const std::function<bool(std::string_view)>& on_entry);
+
+// open_list and read_entry_lines in one.
 [[nodiscard]] ListRead for_each_entry_line(const std::string& path,
                                            const std::function<bool(std::string_view)>& on_entry);
 

@@ -1,0 +1,123 @@
+#include "list/list_table.h"
+
+#include "list/list_reading.h"
+#include "list/names.h"
+#include "site/markers.h"
+
+#include <cstdio>
+#include <dirent.h>
+
+namespace zantra
+{
+namespace
+{
+
+// The text two names are compared by: letters folded, cut at NAME_COMPARE_MAX bytes or at a
+// NUL byte, which ends a name for the file system.
+std::string match_key(std::string_view name)
+{
+    name = name.substr(0, std::min(name.size(), NAME_COMPARE_MAX));
+    name = name.substr(0, std::min(name.size(), name.find('\0')));
+    std::string key(name);
+    for (char& c : key)
+        c = fold_ascii(c);
+    return key;
+}
+
+EntryType type_of(const struct dirent& item)
+{
+#if defined(ZANTRA_HAVE_D_TYPE)
+    switch (item.d_type) {
+    case DT_UNKNOWN: return EntryType::unknown;
+    case DT_REG: return EntryType::regular;
+    case DT_DIR: return EntryType::directory;
+    default: return EntryType::other;
+    }
+#else
+    (void)item;
+    return EntryType::unknown;
+#endif
+}
+
+ListEntry split_by(SplitRule rule, std::string_view line)
+{
+    ListEntry entry;
+    if (rule == SplitRule::first_word) {
+        entry.name = first_word(line);
+    } else if (auto split = split_entry_line(line)) {
+        entry.name = std::move(split->name);
+        entry.listed_crc = split->listed_crc;
+    }
+    return entry;
+}
+
+} // namespace
+
+void add_list_entry(ListTable& table, ListEntry entry)
+{
+    if (!entry.name.empty())
+        table.index[match_key(entry.name)] = table.entries.size();
+    table.entries.push_back(std::move(entry));
+}
+
+LoadResult load_list_table(const std::string& path, SplitRule rule, ListTable& table)
+{
+    bool full = false;
+    const ListRead read = for_each_entry_line(path, [&](std::string_view line) {
+        if (table.entries.size() == TABLE_CAPACITY) {
+            full = true;
+            return false;
+        }
+        add_list_entry(table, split_by(rule, line));
+        return true;
+    });
+    if (full) {
+        std::printf("zantra cannot handle more than %zu files\n", TABLE_CAPACITY);
+        return LoadResult::table_full;
+    }
+    return read == ListRead::complete ? LoadResult::loaded : LoadResult::cannot_open;
+}
+
+std::optional<std::size_t> find_listed(const ListTable& table, std::string_view name)
+{
+    const std::string key = match_key(name);
+    if (key.empty())
+        return std::nullopt;
+    const auto found = table.index.find(key);
+    if (found == table.index.end())
+        return std::nullopt;
+    return found->second;
+}
+
+bool is_completion_dir_entry(std::string_view name, EntryType type)
+{
+    const std::string_view tail = std::string_view(COMPLETION_TEMPLATE).substr(5);
+    return (type == EntryType::directory || type == EntryType::unknown) &&
+           name.size() == std::string_view(COMPLETION_TEMPLATE).size() && name[0] == '[' &&
+           name.substr(5) == tail;
+}
+
+std::string scan_directory(ListTable& table, bool glftpd_mode, const MatchAction& on_match)
+{
+    std::string completion_dir;
+    DIR* directory = opendir(".");
+    if (directory == nullptr)
+        return completion_dir;
+    while (const struct dirent* item = readdir(directory)) {
+        const std::string name = item->d_name;
+        const EntryType type = type_of(*item);
+        if (glftpd_mode && is_completion_dir_entry(name, type))
+            completion_dir = name;
+        if (type != EntryType::regular && type != EntryType::unknown)
+            continue;
+        if (const auto index = find_listed(table, name)) {
+            table.entries[*index].found = true;
+            if (on_match)
+                on_match(*index, name);
+        }
+    }
+    closedir(directory);
+    return completion_dir;
+}
+
+} // namespace zantra

@@ -1,0 +1,71 @@
+// The table of listed files that a whole-list check matches against the current directory.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace zantra
+{
+
+// The most entry lines a list may hold.
+inline constexpr std::size_t TABLE_CAPACITY = 1024;
+
+// Listed names and file names are compared over at most this many bytes.
+inline constexpr std::size_t NAME_COMPARE_MAX = 250;
+
+struct ListEntry {
+    std::string name; // empty for an entry line the split could not take apart
+    std::uint32_t listed_crc = 0;
+    bool found = false; // a matching file was seen in the directory
+};
+
+struct ListTable {
+    std::vector<ListEntry> entries; // in list order, at most TABLE_CAPACITY
+    // Each entry's name as matched (letters folded, cut at 250 bytes or a NUL byte) to the
+    // highest index holding it.
+    std::unordered_map<std::string, std::size_t> index;
+};
+
+enum class SplitRule {
+    last_blank, // name and CRC (test whole list)
+    first_word, // name only (count missing files)
+};
+
+enum class LoadResult {
+    loaded,
+    cannot_open, // nothing printed; the caller reports it
+    table_full,  // the table-full message has been printed on standard output
+};
+
+// Fills `table` from the entry lines of the list at `path`, split by `rule`. On the 1025th
+// entry line it prints "zantra cannot handle more than 1024 files" and stops.
+[[nodiscard]] LoadResult load_list_table(const std::string& path, SplitRule rule, ListTable& table);
+
+// Appends one entry and indexes its name.
+void add_list_entry(ListTable& table, ListEntry entry);
+
+// The index of the last entry whose name matches `name` (ASCII letters folded, over at most
+// NAME_COMPARE_MAX bytes), or nothing.
+[[nodiscard]] std::optional<std::size_t> find_listed(const ListTable& table, std::string_view name);
+
+// The directory-entry types the scan tells apart (0 where the file system reports none).
+enum class EntryType { unknown, regular, directory, other };
+
+using MatchAction = std::function<void(std::size_t index, const std::string& name_on_disk)>;
+
+// Walks the current directory in the order the system delivers it. Every regular file (or
+// entry of unreported type) whose name is listed marks its entry found and is handed to
+// `on_match`, which may be empty. In glftpd mode it also remembers the last completion
+// directory seen. Returns that name, or "" when none was seen or the directory cannot be read.
+std::string scan_directory(ListTable& table, bool glftpd_mode, const MatchAction& on_match);
+
+// True when a directory entry of this name and type is an earlier completion directory.
+[[nodiscard]] bool is_completion_dir_entry(std::string_view name, EntryType type);
+
+} // namespace zantra
