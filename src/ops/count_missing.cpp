@@ -1,0 +1,51 @@
+// -m: count the listed files present in the current directory, reading none of them.
+
+#include "list/list_reading.h"
+#include "list/list_table.h"
+#include "ops/operations.h"
+#include "site/markers.h"
+
+#include <cstdio>
+
+namespace zantra
+{
+
+int run_count_missing(const RunOptions& options)
+{
+    std::printf("\nPerforming completion check...\n");
+    if (options.glftpd_mode)
+        std::printf("Using glftpd mode\n");
+    ListTable table;
+    switch (load_list_table(options.list_path, SplitRule::first_word, table)) {
+    case LoadResult::loaded: break;
+    case LoadResult::cannot_open:
+        std::fflush(stdout);
+        print_cannot_open_list(options.list_path);
+        return 1;
+    case LoadResult::table_full: return 1;
+    }
+
+    const std::string old_completion_dir = scan_directory(table, options.glftpd_mode, nullptr);
+    int local = 0;
+    for (const ListEntry& entry : table.entries) {
+        if (entry.found) {
+            ++local;
+            if (options.glftpd_mode)
+                remove_marker(entry.name, MISSING_SUFFIX);
+        } else if (options.glftpd_mode) {
+            touch_marker(entry.name, MISSING_SUFFIX);
+        }
+    }
+
+    const int count = static_cast<int>(table.entries.size());
+    if (options.glftpd_mode)
+        update_completion_dir(old_completion_dir, completion_percent(local, count));
+    else
+        std::printf("[total files listed] [local files] [missing files]\n"
+                    "%-4d                 %-4d          %-4d\n",
+                    count, local, count - local);
+    std::fflush(stdout);
+    return 0;
+}
+
+} // namespace zantra

@@ -1,0 +1,99 @@
+// -t: test the file operands against the list.
+
+#include "checksum/crc32.h"
+#include "checksum/file_checksum.h"
+#include "list/list_reading.h"
+#include "list/names.h"
+#include "ops/operations.h"
+#include "site/markers.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+namespace zantra
+{
+namespace
+{
+
+struct Tally {
+    int tested = 0;
+    int bad = 0;
+    int missing = 0;
+};
+
+// Completes the progress line of a file found in the list, and in glftpd mode clears its
+// stale markers or moves a bad file aside.
+void judge_listed(const std::string& operand, std::uint32_t local, const SplitEntry& listed,
+                  bool glftpd_mode, Tally& tally)
+{
+    std::printf("0x%08" PRIX32 " - ", listed.listed_crc);
+    if (local == listed.listed_crc) {
+        std::printf("OK\n");
+        if (glftpd_mode) {
+            remove_marker(listed.name, MISSING_SUFFIX);
+            remove_marker(listed.name, BAD_SUFFIX);
+        }
+        return;
+    }
+    std::printf("BAD\n");
+    ++tally.bad;
+    if (glftpd_mode) {
+        remove_marker(listed.name, MISSING_SUFFIX);
+        mark_bad(operand, listed.name);
+    }
+}
+
+// Tests one operand; false when the list cannot be opened or read.
+bool test_one_file(const RunOptions& options, const std::string& operand, Tally& tally)
+{
+    std::printf("Testing %s ... ", operand.c_str());
+    std::fflush(stdout);
+    const std::optional<std::uint32_t> local = crc32_of_file(operand);
+    std::printf("local = 0x%08" PRIX32 ", listed = ", local.value_or(CRC_UNREADABLE));
+    std::fflush(stdout);
+
+    const FileHandle list = open_list(options.list_path);
+    if (!list)
+        return false;
+    std::optional<SplitEntry> match;
+    if (local) {
+        // The first entry whose name begins with the operand, letters folded.
+        const ListRead read = read_entry_lines(list.get(), [&](std::string_view line) {
+            match = split_entry_line(line);
+            if (match && starts_with_folded(match->name, operand))
+                return false;
+            match.reset();
+            return true;
+        });
+        if (read == ListRead::cannot_open)
+            return false;
+    }
+    if (match) {
+        judge_listed(operand, *local, *match, options.glftpd_mode, tally);
+    } else {
+        std::printf("MISSING\n");
+        ++tally.missing;
+    }
+    ++tally.tested;
+    return true;
+}
+
+} // namespace
+
+int run_test_files(const RunOptions& options)
+{
+    Tally tally;
+    for (const std::string& operand : options.files) {
+        if (!test_one_file(options, operand, tally)) {
+            std::fflush(stdout);
+            print_cannot_open_list(options.list_path);
+            return 1;
+        }
+    }
+    std::printf("\n%d file(s) tested - %d OK - %d bad - %d missing...\n", tally.tested,
+                tally.tested - tally.bad - tally.missing, tally.bad, tally.missing);
+    std::fflush(stdout);
+    return tally.bad != 0 || tally.missing != 0 ? 1 : 0;
+}
+
+} // namespace zantra
