@@ -162,6 +162,18 @@ void snapshot(const std::string& directory, const std::string& prefix, std::vect
     closedir(stream);
 }
 
+std::vector<std::string> directory_order(const std::string& directory)
+{
+    std::vector<std::string> names;
+    if (DIR* stream = opendir(directory.c_str())) {
+        while (const struct dirent* item = readdir(stream))
+            if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0)
+                names.emplace_back(item->d_name);
+        closedir(stream);
+    }
+    return names;
+}
+
 void remove_tree(const std::string& path)
 {
     struct stat info {
@@ -170,15 +182,8 @@ void remove_tree(const std::string& path)
         return;
     if (S_ISDIR(info.st_mode)) {
         chmod(path.c_str(), 0700);
-        if (DIR* stream = opendir(path.c_str())) {
-            std::vector<std::string> names;
-            while (const struct dirent* item = readdir(stream))
-                if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0)
-                    names.emplace_back(item->d_name);
-            closedir(stream);
-            for (const std::string& name : names)
-                remove_tree(path + "/" + name);
-        }
+        for (const std::string& name : directory_order(path))
+            remove_tree(path + "/" + name);
         rmdir(path.c_str());
     } else {
         unlink(path.c_str());
@@ -360,6 +365,7 @@ Outcome run_case(const Case& c)
     for (const Entry& entry : c.before)
         set_mtime(work, entry);
 
+    outcome.directory_order = directory_order(work);
     const int status = spawn(root, c.args, c.env);
     if (status == -1)
         ADD_FAILURE() << "zantra did not end within " << TIMEOUT_SECONDS << " s and was killed";
@@ -378,7 +384,8 @@ Outcome run_case(const Case& c)
 void expect_outcome(const Case& c, const Outcome& outcome)
 {
     EXPECT_EQ(c.status, outcome.status) << "exit status";
-    const std::string out = replace_all(c.out, "@ROOT@", outcome.root);
+    const std::string out = replace_all(
+        c.out_by_order ? c.out_by_order(outcome.directory_order) : c.out, "@ROOT@", outcome.root);
     const std::string err = replace_all(c.err, "@ROOT@", outcome.root);
     EXPECT_TRUE(out == outcome.out) << "stdout differs\nexpected:\n"
                                     << visible(out) << "\ngot:\n"

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -44,6 +45,9 @@ struct Case {
     // The whole tree after the run; when absent the tree must be exactly as before.
     std::optional<std::vector<Entry>> after;
     std::vector<std::string> env; // extra NAME=value settings
+    // When set, gives the expected stdout from the names of the work directory in the order
+    // readdir delivers them (taken before the run), for output in directory order.
+    std::function<std::string(const std::vector<std::string>&)> out_by_order;
 };
 
 // In args, out, err and expected contents, "@ROOT@" stands for the absolute path of the
@@ -54,7 +58,8 @@ struct Outcome {
     std::string out;
     std::string err;
     std::vector<Entry> tree;
-    std::string root; // the temporary directory, removed by then
+    std::string root;                         // the temporary directory, removed by then
+    std::vector<std::string> directory_order; // the work directory as readdir gave it
 };
 
 // Sets up a fresh directory, runs the binary there (TZ=UTC, LC_ALL=C, umask 022, stdin

@@ -1,0 +1,160 @@
+// The listed-file table: loading by both rules, the capacity, and the name lookup.
+
+#include "list/list_table.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+#include <string>
+#include <unistd.h>
+
+namespace zantra
+{
+namespace
+{
+
+struct ScratchList {
+    std::string path;
+    explicit ScratchList(const std::string& content)
+    {
+        char name[] = "/tmp/zantra-table-XXXXXX";
+        const int fd = mkstemp(name);
+        EXPECT_GE(fd, 0);
+        EXPECT_EQ(write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
+        close(fd);
+        path = name;
+    }
+    ~ScratchList() { unlink(path.c_str()); }
+};
+
+TEST(ListTable, LoadsByEitherRule)
+{
+    const ScratchList list("; comment\r\n"
+                           "Some File.r00 0a1b2c3d\r\n"
+                           "noblank.r00\r\n"
+                           "x 1\r\n" // too short
+                           "last.r01 FFFFFFFF\n");
+    ListTable by_last_blank;
+    ASSERT_EQ(load_list_table(list.path, SplitRule::last_blank, by_last_blank), LoadResult::loaded);
+    ASSERT_EQ(by_last_blank.entries.size(), 3u);
+    EXPECT_EQ(by_last_blank.entries[0].name, "Some File.r00");
+    EXPECT_EQ(by_last_blank.entries[0].listed_crc, 0x0A1B2C3Du);
+    EXPECT_EQ(by_last_blank.entries[1].name, ""); // a slot with nothing in it
+    EXPECT_EQ(by_last_blank.entries[1].listed_crc, 0u);
+    EXPECT_EQ(by_last_blank.entries[2].listed_crc, 0xFFFFFFFFu);
+
+    ListTable by_first_word;
+    ASSERT_EQ(load_list_table(list.path, SplitRule::first_word, by_first_word), LoadResult::loaded);
+    ASSERT_EQ(by_first_word.entries.size(), 3u);
+    EXPECT_EQ(by_first_word.entries[0].name, "Some");
+    EXPECT_EQ(by_first_word.entries[1].name, "noblank.r00");
+    EXPECT_EQ(by_first_word.entries[2].name, "last.r01");
+
+    ListTable none;
+    EXPECT_EQ(load_list_table("/nonexistent/x.sfv", SplitRule::last_blank, none),
+              LoadResult::cannot_open);
+}
+
+TEST(ListTable, CapacityIs1024EntryLines)
+{
+    std::string content = "; comments and short lines do not count\r\nab 1\r\n";
+    for (std::size_t i = 0; i < TABLE_CAPACITY; ++i)
+        content += "file" + std::to_string(i) + ".r00 00000000\r\n";
+    {
+        const ScratchList list(content);
+        ListTable table;
+        EXPECT_EQ(load_list_table(list.path, SplitRule::last_blank, table), LoadResult::loaded);
+        EXPECT_EQ(table.entries.size(), TABLE_CAPACITY);
+    }
+    const ScratchList list(content + "one.more 0\r\n");
+    ListTable table;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(load_list_table(list.path, SplitRule::first_word, table), LoadResult::table_full);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "zantra cannot handle more than 1024 files\n");
+}
+
+// The lookup as a walk from the last entry down, comparing like strncasecmp over 250 bytes.
+std::optional<std::size_t> find_by_walking(const ListTable& table, const std::string& name)
+{
+    auto folded_at = [](const std::string& text, std::size_t i) {
+        const char c = i < text.size() ? text[i] : '\0';
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    };
+    for (std::size_t index = table.entries.size(); index-- > 0;) {
+        const std::string& listed = table.entries[index].name;
+        if (listed.empty())
+            continue;
+        bool equal = true;
+        for (std::size_t i = 0; i < NAME_COMPARE_MAX; ++i) {
+            const char a = folded_at(listed, i), b = folded_at(name, i);
+            if (a != b) {
+                equal = false;
+                break;
+            }
+            if (a == '\0')
+                break;
+        }
+        if (equal)
+            return index;
+    }
+    return std::nullopt;
+}
+
+TEST(ListTable, LookupAgreesWithAWalkFromTheEnd)
+{
+    std::mt19937 generator(1024);
+    const std::string alphabet = "aAbB.r0";
+    auto random_name = [&](std::size_t length) {
+        std::string name;
+        std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
+        for (std::size_t i = 0; i < length; ++i)
+            name += alphabet[pick(generator)];
+        return name;
+    };
+    std::uniform_int_distribution<std::size_t> short_length(1, 4);
+    std::uniform_int_distribution<std::size_t> long_length(248, 256);
+    for (int round = 0; round < 20; ++round) {
+        ListTable table;
+        for (int i = 0; i < 200; ++i)
+            add_list_entry(
+                table, {random_name(i % 10 == 0 ? long_length(generator) : short_length(generator)),
+                        0, false});
+        add_list_entry(table, {"", 0, false});
+        add_list_entry(table, {std::string("nul\0tail", 8), 0, false});
+        for (int probe = 0; probe < 300; ++probe) {
+            std::string name =
+                random_name(probe % 10 == 0 ? long_length(generator) : short_length(generator));
+            EXPECT_EQ(find_listed(table, name), find_by_walking(table, name)) << name;
+        }
+        EXPECT_EQ(find_listed(table, "NUL"), find_by_walking(table, "NUL"));
+        EXPECT_EQ(find_listed(table, "nul"), std::optional<std::size_t>(table.entries.size() - 1));
+    }
+}
+
+TEST(ListTable, CompletionDirectoryEntries)
+{
+    struct Case {
+        std::string name;
+        EntryType type;
+        bool completion;
+    };
+    const Case cases[] = {
+        {"[075%]-[-all.files.CRC.ok-]", EntryType::directory, true},
+        {"[075%]-[-all.files.CRC.ok-]", EntryType::unknown, true},
+        {"[075%]-[-all.files.CRC.ok-]", EntryType::regular, false},
+        {"[075%]-[-all.files.CRC.ok-]", EntryType::other, false},
+        {"[xyz!]-[-all.files.CRC.ok-]", EntryType::directory,
+         true}, // the percentage is not examined
+        {"(075%]-[-all.files.CRC.ok-]", EntryType::directory, false},
+        {"[075%]-[-all.files.CRC.ok-]x", EntryType::directory, false},
+        {"[75%]-[-all.files.CRC.ok-]", EntryType::directory, false},
+        {"[075%]-[-ALL.files.CRC.ok-]", EntryType::directory, false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(is_completion_dir_entry(c.name, c.type), c.completion) << c.name;
+}
+
+} // namespace
+} // namespace zantra
