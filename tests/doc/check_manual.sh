@@ -33,7 +33,7 @@ if [ -z "$options" ]; then
     failed=1
 fi
 for letter in $options v; do
-    if ! grep -q "^\.It Fl $letter\( \|$\)" "$page"; then
+    if ! grep -Eq "^\.It Fl $letter( |\$)" "$page"; then
         printf 'check_manual: option -%s has no entry in %s\n' "$letter" "$page" >&2
         failed=1
     fi
