@@ -37,6 +37,7 @@ last=
 # The release: archive volumes of several sizes (one over the 1 MiB that zantra reads at a time,
 # one empty, one named in capitals) and a file that is not a volume.
 VOLUMES="rel.rar rel.r00 rel.r01 rel.r02 rel.r03 Rel.R04"
+UTF8_NAME=$(printf 'Caf\303\251.r06') # "Café.r06" in UTF-8
 VOLUME_COUNT=6
 volume() {
     awk -v seed="$1" -v lines="$2" 'BEGIN { for (i = 0; i < lines; i++) printf "%s %07d\n", seed, i }' >"$3"
@@ -198,10 +199,11 @@ zantra_lists() {
         peers_verify list.sfv rel.r02 $listed
     done
 
-    start "zantra -c, a name with blanks"
+    start "zantra -c, names with blanks and with letters outside ASCII"
     cp rel.r00 "My Rel.r05"
-    run 0 "$zantra" -c list.sfv "My Rel.r05" rel.r01
-    peers_verify list.sfv "" "My Rel.r05" rel.r01
+    cp rel.r01 "$UTF8_NAME"
+    run 0 "$zantra" -c list.sfv "My Rel.r05" "$UTF8_NAME" rel.r02
+    peers_verify list.sfv "" "My Rel.r05" "$UTF8_NAME" rel.r02
 }
 
 # zantra's three ways of verifying a list that is good.
@@ -277,13 +279,27 @@ peer_lists() {
         absent "[083%]-[-all.files.CRC.ok-]"
     done
 
-    start "rhash writes a name with blanks"
+    start "rhash writes names with blanks and with letters outside ASCII"
     cp rel.r00 "My Rel.r05"
-    "$rhash" --sfv "My Rel.r05" rel.r01 >list.sfv
+    cp rel.r01 "$UTF8_NAME"
+    "$rhash" --sfv "My Rel.r05" "$UTF8_NAME" >list.sfv
     run 0 "$zantra" -T list.sfv
     has '^Testing My Rel\.r05 \.\.\. .* OK$'
-    run 0 "$zantra" -t list.sfv "My Rel.r05"
-    has '^Testing My Rel\.r05 \.\.\. .* - OK$'
+    has "^Testing $(quoted "$UTF8_NAME") \\.\\.\\. .* OK\$"
+    run 0 "$zantra" -t list.sfv "My Rel.r05" "$UTF8_NAME"
+    lines '^Testing .* - OK$' 2
+
+    # Names with a directory part are tested by -t, which reads each operand where it names;
+    # -T only looks at the names in the current directory and reports them missing.
+    start "rhash writes names with a directory part"
+    mkdir sub
+    cp rel.r00 sub/rel.r05
+    "$rhash" --sfv sub/rel.r05 rel.r01 >list.sfv
+    run 0 "$zantra" -t list.sfv sub/rel.r05 rel.r01
+    lines '^Testing .* - OK$' 2
+    run 2 "$zantra" -T list.sfv
+    has '^Testing sub/rel\.r05 \.\.\. listed = 0x[0-9A-F]{8} \.\.\. Local = MISSING$'
+    has '^Testing rel\.r01 \.\.\. .* OK$'
 }
 
 # The entry lines of the release as RHash computes them, hex digits in the case given.
