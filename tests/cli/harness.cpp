@@ -190,6 +190,21 @@ void remove_tree(const std::string& path)
     }
 }
 
+// Puts NAME=value into `env`, replacing an earlier setting of the same name, so that the
+// child sees one value per name whatever order its C library searches in.
+void put_setting(std::vector<std::string>& env, const std::string& setting)
+{
+    const std::size_t equals = setting.find('=');
+    if (equals == 0 || equals == std::string::npos) {
+        ADD_FAILURE() << "not a NAME=value setting: \"" << setting << "\"";
+        return;
+    }
+    const std::string prefix = setting.substr(0, equals + 1);
+    const auto same_name = [&](const std::string& have) { return have.rfind(prefix, 0) == 0; };
+    env.erase(std::remove_if(env.begin(), env.end(), same_name), env.end());
+    env.push_back(setting);
+}
+
 // Runs the binary in `work` and returns its wait status, or -1 when it had to be killed.
 int spawn(const std::string& root, const std::vector<std::string>& args,
           const std::vector<std::string>& extra_env)
@@ -197,8 +212,7 @@ int spawn(const std::string& root, const std::vector<std::string>& args,
     std::vector<std::string> words{"zantra"};
     for (const std::string& arg : args)
         words.push_back(replace_all(arg, "@ROOT@", root));
-    std::vector<std::string> env{"TZ=UTC", "LC_ALL=C", "PATH=/usr/bin:/bin"};
-    env.insert(env.end(), extra_env.begin(), extra_env.end());
+    std::vector<std::string> env = child_environment(suite_child_env(), extra_env);
     std::vector<char*> argv, envp;
     for (std::string& word : words)
         argv.push_back(word.data());
@@ -310,6 +324,27 @@ void expect_tree(const std::vector<Entry>& expected_entries, std::vector<Entry> 
 }
 
 } // namespace
+
+std::vector<std::string> suite_child_env()
+{
+    std::vector<std::string> settings;
+    const char* text = std::getenv("ZANTRA_TEST_CHILD_ENV");
+    std::istringstream words(text != nullptr ? text : "");
+    for (std::string word; words >> word;)
+        settings.push_back(word);
+    return settings;
+}
+
+std::vector<std::string> child_environment(const std::vector<std::string>& suite_env,
+                                           const std::vector<std::string>& case_env)
+{
+    std::vector<std::string> env{"TZ=UTC", "LC_ALL=C", "PATH=/usr/bin:/bin"};
+    for (const std::string& setting : suite_env)
+        put_setting(env, setting);
+    for (const std::string& setting : case_env)
+        put_setting(env, setting);
+    return env;
+}
 
 Entry file(std::string path, std::string content, mode_t mode)
 {

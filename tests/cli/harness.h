@@ -62,8 +62,20 @@ struct Outcome {
     std::vector<std::string> directory_order; // the work directory as readdir gave it
 };
 
+// The settings of ZANTRA_TEST_CHILD_ENV, a blank-separated list of NAME=value words (for
+// example "POSIXLY_CORRECT=1 LC_ALL=C.UTF-8"), in order; none when it is unset or empty. Every
+// case's child gets them, so that the whole suite can run again under another environment with
+// the same expectations.
+std::vector<std::string> suite_child_env();
+
+// The child's environment: TZ=UTC, LC_ALL=C and PATH, then `suite_env`, then `case_env`, a
+// later setting replacing an earlier one of the same name. A word without "=" fails the test.
+std::vector<std::string> child_environment(const std::vector<std::string>& suite_env,
+                                           const std::vector<std::string>& case_env);
+
 // Sets up a fresh directory, runs the binary there (TZ=UTC, LC_ALL=C, umask 022, stdin
-// /dev/null, killed after a minute) and returns what it produced; removes the directory.
+// /dev/null, killed after a minute) and returns what it produced; removes the directory. The
+// child's environment is child_environment(suite_child_env(), c.env).
 Outcome run_case(const Case& c);
 
 // Adds a GoogleTest failure for every difference between the case's expectations and the outcome.
