@@ -19,11 +19,13 @@
 
 #include <array>
 #include <cpuid.h>
+#include <cstring>
 #include <immintrin.h>
 
 #define ZANTRA_TARGET_PCLMUL __attribute__((target("pclmul")))
 #define ZANTRA_TARGET_VPCLMUL_256 __attribute__((target("avx2,vpclmulqdq,pclmul")))
-#define ZANTRA_TARGET_VPCLMUL_512 __attribute__((target("avx512f,avx512vl,avx2,vpclmulqdq,pclmul")))
+#define ZANTRA_TARGET_VPCLMUL_512                                                                  \
+    __attribute__((target("avx512f,avx512vl,avx512bw,avx2,vpclmulqdq,pclmul")))
 
 namespace zantra
 {
@@ -223,10 +225,18 @@ ZANTRA_TARGET_VPCLMUL_512 std::uint32_t crc32_feed_vpclmul_512(std::uint32_t crc
         return crc32_feed_vpclmul_256(crc, bytes, length);
     const auto* p = static_cast<const unsigned char*>(bytes);
 
+    // Loads that straddle two cache lines cost a fifth of the speed, so the run is read from the
+    // cache line it starts in, the bytes before its start masked to zero: leading zero bytes
+    // leave a CRC unchanged once the register is folded into the first bytes of the run.
+    const auto head = static_cast<std::size_t>(reinterpret_cast<std::uintptr_t>(p) & 63u);
+    p -= head;
+    length += head;
+    alignas(64) unsigned char seed[128] = {};
+    std::memcpy(seed + head, &crc, sizeof crc); // x86 is little-endian, as the register's bytes
     __m512i x[LANES_512];
-    x[0] = _mm512_xor_si512(load_512(p),
-                            _mm512_zextsi128_si512(_mm_cvtsi32_si128(static_cast<int>(crc))));
-    for (std::size_t i = 1; i < LANES_512; ++i)
+    x[0] = _mm512_xor_si512(_mm512_maskz_loadu_epi8(~std::uint64_t{0} << head, p), load_512(seed));
+    x[1] = _mm512_xor_si512(load_512(p + 64), load_512(seed + 64));
+    for (std::size_t i = 2; i < LANES_512; ++i)
         x[i] = load_512(p + 64 * i);
     p += 64 * LANES_512;
     length -= 64 * LANES_512;
@@ -256,7 +266,7 @@ ZANTRA_TARGET_VPCLMUL_512 std::uint32_t crc32_feed_vpclmul_512(std::uint32_t crc
 struct X86Features {
     bool pclmul = false;
     bool vpclmul_256 = false; // AVX2 and VPCLMULQDQ, YMM state enabled by the OS
-    bool vpclmul_512 = false; // AVX-512 F/VL and VPCLMULQDQ, ZMM state enabled by the OS
+    bool vpclmul_512 = false; // AVX-512 F/VL/BW and VPCLMULQDQ, ZMM state enabled by the OS
 };
 
 // The extended control register 0: which register states the operating system saves.
@@ -273,7 +283,8 @@ X86Features detect_features() noexcept
     constexpr unsigned LEAF1_ECX_PCLMUL = 1u << 1, LEAF1_ECX_OSXSAVE = 1u << 27,
                        LEAF1_ECX_AVX = 1u << 28;
     constexpr unsigned LEAF7_EBX_AVX2 = 1u << 5, LEAF7_EBX_AVX512F = 1u << 16,
-                       LEAF7_EBX_AVX512VL = 1u << 31, LEAF7_ECX_VPCLMULQDQ = 1u << 10;
+                       LEAF7_EBX_AVX512VL = 1u << 31, LEAF7_EBX_AVX512BW = 1u << 30,
+                       LEAF7_ECX_VPCLMULQDQ = 1u << 10;
     constexpr std::uint64_t XCR0_SSE_YMM = 0x6, XCR0_OPMASK_ZMM = 0xE0;
 
     X86Features features;
@@ -292,7 +303,7 @@ X86Features detect_features() noexcept
     const bool zmm = ymm && (xcr0 & XCR0_OPMASK_ZMM) == XCR0_OPMASK_ZMM;
     features.vpclmul_256 = vpclmul && ymm && (b7 & LEAF7_EBX_AVX2) != 0;
     features.vpclmul_512 = features.vpclmul_256 && zmm && (b7 & LEAF7_EBX_AVX512F) != 0 &&
-                           (b7 & LEAF7_EBX_AVX512VL) != 0;
+                           (b7 & LEAF7_EBX_AVX512VL) != 0 && (b7 & LEAF7_EBX_AVX512BW) != 0;
     return features;
 }
 
