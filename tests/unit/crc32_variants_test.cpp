@@ -7,12 +7,22 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
 
 namespace zantra
 {
+
+// Names the variant in GoogleTest's messages, where it would otherwise print the record's bytes.
+void PrintTo(const Crc32Variant& variant, std::ostream* out);
+
+void PrintTo(const Crc32Variant& variant, std::ostream* out)
+{
+    *out << variant.name;
+}
+
 namespace
 {
 
