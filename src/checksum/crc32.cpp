@@ -143,7 +143,7 @@ Crc32Variant crc32_chosen_variant() noexcept
     return choose_variant();
 }
 
-#if !defined(__x86_64__) && !defined(__aarch64__)
+#if !defined(ZANTRA_CRC32_X86) && !defined(ZANTRA_CRC32_ARM)
 std::span<const Crc32Candidate> crc32_arch_candidates() noexcept
 {
     return {};

@@ -8,6 +8,14 @@
 #include <cstdint>
 #include <span>
 
+// Which architecture's folds are compiled in. Building with ZANTRA_CRC32_PORTABLE_ONLY defined
+// leaves them out, to measure the portable fold in the whole program.
+#if defined(__x86_64__) && !defined(ZANTRA_CRC32_PORTABLE_ONLY)
+#define ZANTRA_CRC32_X86 1
+#elif defined(__aarch64__) && !defined(ZANTRA_CRC32_PORTABLE_ONLY)
+#define ZANTRA_CRC32_ARM 1
+#endif
+
 namespace zantra
 {
 

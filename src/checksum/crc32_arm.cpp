@@ -5,7 +5,7 @@
 
 #include "checksum/crc32_arch.h"
 
-#if defined(__aarch64__)
+#if defined(ZANTRA_CRC32_ARM)
 
 #include <array>
 #include <bit>

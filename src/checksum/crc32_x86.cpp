@@ -15,7 +15,7 @@
 
 #include "checksum/crc32_arch.h"
 
-#if defined(__x86_64__)
+#if defined(ZANTRA_CRC32_X86)
 
 #include <array>
 #include <cpuid.h>
