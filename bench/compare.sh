@@ -58,6 +58,8 @@ for ((i = 0; i < volumes; i++)); do
     head -c $((volume_kib * 1024)) /dev/urandom >"$(printf 'rel.r%02d' "$i")"
 done
 rhash --sfv rel.r* >list.sfv 2>/dev/null
+# Written back now rather than in the middle of the timed runs.
+sync
 
 # Each command as one shell line, run inside the release directory, output discarded.
 names=("cat (read limit)")
