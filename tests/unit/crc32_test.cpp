@@ -87,7 +87,10 @@ struct ScratchFile {
         EXPECT_GE(fd, 0);
         path = name;
         std::FILE* file = fdopen(fd, "wb");
-        EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
+        // An empty vector's data() may be null, which fwrite must not be given even for 0 bytes.
+        const std::size_t written =
+            bytes.empty() ? 0 : std::fwrite(bytes.data(), 1, bytes.size(), file);
+        EXPECT_EQ(written, bytes.size());
         EXPECT_EQ(std::fclose(file), 0);
     }
     ~ScratchFile() { unlink(path.c_str()); }
