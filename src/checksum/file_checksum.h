@@ -13,9 +13,10 @@ namespace zantra
 inline constexpr std::size_t READ_CHUNK = 1u << 20;
 
 // Returns the CRC-32 of the contents of the regular file at `path` (symbolic links followed).
-// When the file cannot be opened, is not a regular file, or a read fails part-way, writes
-// "\nFatal error: cannot read file: <path>\n" to standard error and returns nothing: a file
-// is never given the CRC of the bytes read before a failure.
+// When the file cannot be opened, is not a regular file, a read fails part-way, or its size or
+// modification time changes while it is read, writes "\nFatal error: cannot read file: <path>\n"
+// to standard error and returns nothing: a file is never given the CRC of bytes it did not
+// hold at one moment.
 [[nodiscard]] std::optional<std::uint32_t> crc32_of_file(const std::string& path);
 
 } // namespace zantra
