@@ -8,8 +8,10 @@
 #include <cinttypes>
 #include <cstdio>
 #include <ctime>
+#include <fcntl.h>
 #include <string_view>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace zantra
@@ -103,6 +105,24 @@ bool write_header(std::FILE* list, const RunOptions& options,
     return ok && std::fflush(list) == 0;
 }
 
+// Creates or empties the list for writing. The open does not wait for a FIFO's reader: one
+// with no reader cannot be written, and the run ends instead of stopping.
+std::FILE* create_list_file(const std::string& path)
+{
+    if (path.size() > LIST_NAME_MAX)
+        return nullptr;
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return nullptr;
+    const int flags = fcntl(fd, F_GETFL);
+    std::FILE* list = nullptr;
+    if (flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0)
+        list = fdopen(fd, "w");
+    if (list == nullptr)
+        close(fd);
+    return list;
+}
+
 void print_cannot_write(const std::string& list_path)
 {
     std::fprintf(stderr, "Oh mama! We can't write to %s (check permissions!), aborting ...\n",
@@ -115,9 +135,7 @@ int run_create(const RunOptions& options)
 {
     print_heading(options);
     std::fflush(stdout);
-    std::FILE* list = nullptr;
-    if (options.list_path.size() <= LIST_NAME_MAX)
-        list = std::fopen(options.list_path.c_str(), "w");
+    std::FILE* list = create_list_file(options.list_path);
     if (list == nullptr) {
         print_cannot_write(options.list_path);
         return 1;
