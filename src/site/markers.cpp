@@ -28,10 +28,17 @@ void touch_marker(std::string_view listed_name, std::string_view suffix)
     const auto path = marker_path(listed_name, suffix);
     if (!path)
         return;
-    const int fd = open(path->c_str(),
-                        O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-    if (fd >= 0)
-        close(fd);
+    const int fd =
+        open(path->c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return;
+    // Only a regular file with no other name is emptied: through a hard link the truncation
+    // would reach a file elsewhere, perhaps outside this directory.
+    struct stat info {
+    };
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1 && info.st_size != 0)
+        (void)ftruncate(fd, 0);
+    close(fd);
 }
 
 void remove_marker(std::string_view listed_name, std::string_view suffix)

@@ -33,8 +33,8 @@ inline constexpr char COMPLETION_TEMPLATE[] = "[000%]-[-all.files.CRC.ok-]";
                                                      std::string_view suffix);
 
 // Creates the marker of `listed_name` empty, or empties an existing one. Never follows a
-// symbolic link and never waits on a FIFO; new markers get mode 0666 less the umask.
-// Failures are ignored.
+// symbolic link, never waits on a FIFO and never empties a file that has other hard links;
+// new markers get mode 0666 less the umask. Failures are ignored.
 void touch_marker(std::string_view listed_name, std::string_view suffix);
 
 // Removes the marker of `listed_name`; failures (above all, no such file) are ignored.
