@@ -113,6 +113,10 @@ void create_entry(const std::string& work, const Entry& entry, const std::string
             << path;
         return;
     case Kind::fifo: ASSERT_EQ(mkfifo(path.c_str(), 0600), 0) << path; break;
+    case Kind::hard_link:
+        ASSERT_EQ(::link((work + "/" + entry.content).c_str(), path.c_str()), 0)
+            << path << ": " << std::strerror(errno);
+        return;
     case Kind::socket: {
         struct sockaddr_un address {
         };
@@ -251,6 +255,30 @@ pid_t start_pipe_writer(const int fds[2], const std::string& content)
     return writer;
 }
 
+// Starts a helper that copies what arrives in a new pipe to the file `path` until the pipe's
+// last writer closes it. Returns the helper's id and sets `write_end`; -1 on failure. The
+// run's own output goes through it when a file-size limit applies, which pipes escape.
+pid_t start_collector(const std::string& path, int& write_end)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return -1;
+    std::fflush(nullptr);
+    const pid_t collector = fork();
+    if (collector == 0) {
+        close(fds[1]);
+        const int out = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        char buffer[65536];
+        for (ssize_t got; (got = read(fds[0], buffer, sizeof buffer)) > 0;)
+            if (out < 0 || write(out, buffer, static_cast<std::size_t>(got)) != got)
+                _exit(1);
+        _exit(0);
+    }
+    close(fds[0]);
+    write_end = fds[1];
+    return collector;
+}
+
 // Runs the binary in `work` and returns its wait status, or -1 when it had to be killed.
 int spawn(const std::string& root, const Case& c)
 {
@@ -280,11 +308,21 @@ int spawn(const std::string& root, const Case& c)
         return -1;
     std::fflush(nullptr);
     const pid_t writer = c.stdin_content ? start_pipe_writer(input, *c.stdin_content) : -1;
+    int collected[2] = {-1, -1};
+    pid_t collectors[2] = {-1, -1};
+    if (c.file_size_limit) {
+        collectors[0] = start_collector(root + "/stdout", collected[0]);
+        collectors[1] = start_collector(root + "/stderr", collected[1]);
+    }
     const pid_t child = fork();
     if (child == 0) {
         const int in = c.stdin_content ? input[0] : open("/dev/null", O_RDONLY);
-        const int out = open((root + "/stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = open((root + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int out = c.file_size_limit
+                            ? collected[0]
+                            : open((root + "/stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = c.file_size_limit
+                            ? collected[1]
+                            : open((root + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
             dup2(err, 2) < 0 || chdir((root + "/work").c_str()) != 0)
             _exit(126);
@@ -320,6 +358,13 @@ int spawn(const std::string& root, const Case& c)
         }
         usleep(5000);
     }
+    // Both write ends first: each collector holds a copy of the other's until it ends.
+    for (const int write_end : collected)
+        if (write_end >= 0)
+            close(write_end);
+    for (const pid_t collector : collectors)
+        if (collector > 0)
+            waitpid(collector, nullptr, 0);
     if (writer > 0) {
         kill(writer, SIGKILL);
         waitpid(writer, nullptr, 0);
@@ -362,6 +407,7 @@ const char* kind_name(Kind kind)
     case Kind::symlink: return "symlink";
     case Kind::fifo: return "fifo";
     case Kind::socket: return "socket";
+    case Kind::hard_link: return "hard link";
     }
     return "?";
 }
@@ -442,6 +488,15 @@ Entry unix_socket(std::string path)
     Entry entry;
     entry.path = std::move(path);
     entry.kind = Kind::socket;
+    return entry;
+}
+
+Entry hard_link(std::string path, std::string existing)
+{
+    Entry entry;
+    entry.path = std::move(path);
+    entry.kind = Kind::hard_link;
+    entry.content = std::move(existing);
     return entry;
 }
 

@@ -17,7 +17,8 @@ namespace zantra_cli
 // 2004-05-06 14:01:07 UTC: the modification time given to every file a case sets up.
 inline constexpr std::time_t FIXED_MTIME = 1083852067;
 
-enum class Kind { file, directory, symlink, fifo, socket };
+// A hard link is made before a run only; afterwards it is seen as the file it names.
+enum class Kind { file, directory, symlink, fifo, socket, hard_link };
 
 // One thing in the work directory, before or after a run. Paths are relative to the work
 // directory; "../outside/..." names the sibling directory that no run should ever touch.
@@ -35,6 +36,7 @@ Entry dir(std::string path, mode_t mode = 0);
 Entry link(std::string path, std::string target);
 Entry fifo(std::string path);
 Entry unix_socket(std::string path); // a bound Unix-domain socket nobody listens on
+Entry hard_link(std::string path, std::string existing); // `existing` as relative to work
 
 struct Case {
     std::string name; // a test name: letters, digits and underscores
