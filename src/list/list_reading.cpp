@@ -97,6 +97,17 @@ bool is_entry_line(std::string_view line)
     return !is_comment_line(line) && line.size() >= 9;
 }
 
+bool reads_back_whole(std::string_view line)
+{
+    const std::size_t feed = line.find('\n');
+    return fits_one_read(line) && (feed == std::string_view::npos || feed + 1 == line.size());
+}
+
+bool reads_back_as_entry(std::string_view line)
+{
+    return reads_back_whole(line) && is_entry_line(line);
+}
+
 std::uint32_t read_hex_crc(std::string_view text)
 {
     std::size_t i = 0;
