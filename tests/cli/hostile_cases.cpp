@@ -578,6 +578,41 @@ std::vector<Case> planted_link_cases()
     };
 }
 
+// -c writes only lines that read back as written: no entry a reader would take for a comment,
+// and no operand's line feed making an entry or date line end early.
+std::vector<Case> create_refusal_cases()
+{
+    const std::string refused_tail = " cannot be read back from an SFV line ... omitting!\n";
+    const std::string injecting = "c\nx.r00 00000000";
+    const std::vector<Entry> commented = {file("#a.r00", "1"), file(";b", "2"), file(" c.r00", "3"),
+                                          file("d.r00", "abc")};
+    const std::vector<Entry> injected = {file(injecting, "4"), file("d.r00", "abc"),
+                                         file("#notes.txt", "n")};
+    const std::string dates = "Adding files' times & dates to SFV file\n";
+    return {
+        {"OperandsThatWouldReadBackAsCommentsAreRefused",
+         commented,
+         {"-c", "-a", "x.sfv", "#a.r00", ";b", " c.r00", "d.r00"},
+         1,
+         create_heading("x.sfv", "Add-all-files mode active\n") + adding("d.r00", "abc") +
+             created(1),
+         "Oh mama! #a.r00" + refused_tail + "Oh mama! ;b" + refused_tail + "Oh mama!  c.r00" +
+             refused_tail,
+         with(commented, {file("x.sfv", GENERATED + entry_line("d.r00", "abc"))})},
+
+        {"LineFeedInAnOperandCannotInjectAnEntry",
+         injected,
+         {"-c", "-d", "x.sfv", injecting, "d.r00", "#notes.txt"},
+         1,
+         create_heading("x.sfv", dates) + adding("d.r00", "abc") + created(1),
+         "Oh mama! " + injecting + refused_tail,
+         with(injected,
+              {file("x.sfv", GENERATED + ";            3  14:01.07 2004-05-06 d.r00\r\n" +
+                                 ";            1  14:01.07 2004-05-06 #notes.txt\r\n;\r\n" +
+                                 entry_line("d.r00", "abc"))})},
+    };
+}
+
 // Writes that fail part-way, made real with a file-size limit on the run.
 std::vector<Case> write_fault_cases()
 {
@@ -758,6 +793,7 @@ ZANTRA_CLI_CASES(HostileList, hostile_list_cases);
 ZANTRA_CLI_CASES(ListSource, list_source_cases);
 ZANTRA_CLI_CASES(SpecialFile, special_file_cases);
 ZANTRA_CLI_CASES(PlantedLink, planted_link_cases);
+ZANTRA_CLI_CASES(CreateRefusal, create_refusal_cases);
 ZANTRA_CLI_CASES(WriteFault, write_fault_cases);
 #if defined(ZANTRA_FAULT_LIBRARY)
 ZANTRA_CLI_CASES(ReadFault, read_fault_cases);
