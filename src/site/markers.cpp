@@ -70,12 +70,17 @@ std::string completion_dir_name(int percent)
     return name;
 }
 
-void update_completion_dir(const std::string& old_name, int percent)
+void update_completion_dir(const std::vector<std::string>& old_names, int percent)
 {
     const std::string name = completion_dir_name(percent);
-    if (old_name != name) {
-        if (!old_name.empty())
+    bool kept = false;
+    for (const std::string& old_name : old_names) {
+        if (old_name == name)
+            kept = true;
+        else
             (void)rmdir(old_name.c_str());
+    }
+    if (!kept) {
         if (mkdir(name.c_str(), 0777) == 0) {
             // Through a descriptor of the directory just made, so that a symbolic link put in
             // its place meanwhile cannot redirect the mode change.

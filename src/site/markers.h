@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
+#include <vector>
 
 namespace zantra
 {
@@ -50,9 +52,10 @@ void mark_bad(const std::string& tested_path, std::string_view listed_name);
 // The completion directory's name for a percentage of 0 to 100.
 [[nodiscard]] std::string completion_dir_name(int percent);
 
-// Replaces the completion directory `old_name` (empty when there was none) with the one for
-// `percent`, made with mode 0777 whatever the umask, and prints
-// "Completion Status: <name>\n". Nothing changes when the name is the same; failures are ignored.
-void update_completion_dir(const std::string& old_name, int percent);
+// Replaces the completion directories `old_names` (none, one, or several left by runs that met
+// in one directory) with the one for `percent`, made with mode 0777 whatever the umask, and
+// prints "Completion Status: <name>\n". A directory of that name already there is kept as it
+// is; every other one is removed when empty. Failures are ignored.
+void update_completion_dir(const std::vector<std::string>& old_names, int percent);
 
 } // namespace zantra
