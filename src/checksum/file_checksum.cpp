@@ -74,7 +74,7 @@ bool unchanged_while_read(int fd, const struct stat& before, std::uint64_t lengt
 
 } // namespace
 
-std::optional<std::uint32_t> crc32_of_file(const std::string& path)
+std::optional<std::uint32_t> crc32_of_file(const std::string& path, FileIdentity* read_from)
 {
     std::optional<std::uint32_t> crc;
     struct stat opened {
@@ -82,8 +82,11 @@ std::optional<std::uint32_t> crc32_of_file(const std::string& path)
     const int fd = open_regular_file(path, opened);
     if (fd >= 0) {
         const std::optional<Folded> folded = fold_descriptor(fd);
-        if (folded && unchanged_while_read(fd, opened, folded->length))
+        if (folded && unchanged_while_read(fd, opened, folded->length)) {
             crc = folded->crc;
+            if (read_from != nullptr)
+                *read_from = FileIdentity{opened.st_dev, opened.st_ino};
+        }
         close(fd);
     }
     if (!crc)

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <sys/types.h>
 
 namespace zantra
 {
@@ -17,6 +18,13 @@ inline constexpr std::size_t READ_CHUNK = 1u << 20;
 // modification time changes while it is read, writes "\nFatal error: cannot read file: <path>\n"
 // to standard error and returns nothing: a file is never given the CRC of bytes it did not
 // hold at one moment.
-[[nodiscard]] std::optional<std::uint32_t> crc32_of_file(const std::string& path);
+// When `read_from` is given and a CRC is returned, it is set to the device and inode of the
+// file that was read, which a caller can use to tell that file apart once it is renamed.
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+[[nodiscard]] std::optional<std::uint32_t> crc32_of_file(const std::string& path,
+                                                         FileIdentity* read_from = nullptr);
 
 } // namespace zantra

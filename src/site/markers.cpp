@@ -47,6 +47,18 @@ void remove_marker(std::string_view listed_name, std::string_view suffix)
         (void)unlink(path->c_str());
 }
 
+void remove_bad_marker_unless(std::string_view listed_name, dev_t device, ino_t inode)
+{
+    const auto path = marker_path(listed_name, BAD_SUFFIX);
+    struct stat info {
+    };
+    if (!path || lstat(path->c_str(), &info) != 0)
+        return;
+    if (info.st_dev == device && info.st_ino == inode)
+        return;
+    (void)unlink(path->c_str());
+}
+
 void mark_bad(const std::string& tested_path, std::string_view listed_name)
 {
     if (const auto path = marker_path(listed_name, BAD_SUFFIX))

@@ -42,6 +42,11 @@ void touch_marker(std::string_view listed_name, std::string_view suffix);
 // Removes the marker of `listed_name`; failures (above all, no such file) are ignored.
 void remove_marker(std::string_view listed_name, std::string_view suffix);
 
+// Removes the ".bad" marker of `listed_name` unless it is the file on `device` and `inode`:
+// a file just found good, which another process renamed to that name meanwhile, is kept.
+// Failures are ignored.
+void remove_bad_marker_unless(std::string_view listed_name, dev_t device, ino_t inode);
+
 // Renames the tested file, as the command line names it, to the ".bad" marker of
 // `listed_name`. Failures are ignored.
 void mark_bad(const std::string& tested_path, std::string_view listed_name);
