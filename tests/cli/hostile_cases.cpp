@@ -548,6 +548,17 @@ std::vector<Case> planted_link_cases()
          with(outside,
               {file("l.sfv", one), file("a.r00.missing", "keep"), dir(completion("000"), 0777)})},
 
+        // Runs that met in one directory can each leave a completion directory.
+        {"GlftpdEveryStaleCompletionDirectoryIsReplaced",
+         {file("l.sfv", one), file("a.r00", "abc"), dir(completion("050"), 0777),
+          dir(completion("076"), 0777), dir(completion("100"), 0700)},
+         {"-g", "-m", "l.sfv"},
+         0,
+         count_heading(true) + status_line("100"),
+         "",
+         std::vector<Entry>{file("l.sfv", one), file("a.r00", "abc"),
+                            dir(completion("100"), 0700)}},
+
         {"GlftpdBadFileReplacesASymlinkAtItsBadName",
          with(outside,
               {file("l.sfv", one), file("a.r00", "bad"), link("a.r00.bad", "../outside/target")}),
