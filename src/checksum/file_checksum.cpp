@@ -14,34 +14,40 @@ namespace zantra
 namespace
 {
 
+// The finished CRC of everything read from a descriptor, and how many bytes that was.
+struct Folded {
+    std::uint32_t crc = 0;
+    std::uint64_t length = 0;
+};
+
 // Reads the open file to its end, folding every piece into the CRC. Returns nothing when a
 // read fails.
-std::optional<std::uint32_t> fold_descriptor(int fd)
+std::optional<Folded> fold_descriptor(int fd)
 {
     const std::unique_ptr<unsigned char[]> buffer(new unsigned char[READ_CHUNK]);
     std::uint32_t crc = CRC32_PRESET;
+    std::uint64_t length = 0;
     for (;;) {
         const ssize_t got = read(fd, buffer.get(), READ_CHUNK);
         if (got == 0)
-            return crc ^ CRC32_PRESET;
+            return Folded{crc ^ CRC32_PRESET, length};
         if (got < 0) {
             if (errno == EINTR)
                 continue;
             return std::nullopt;
         }
         crc = crc32_feed(crc, buffer.get(), static_cast<std::size_t>(got));
+        length += static_cast<std::uint64_t>(got);
     }
 }
 
 // Opens `path` for reading without ever blocking on a FIFO or a device, and keeps it only
-// when it is a regular file. Returns -1 otherwise.
-int open_regular_file(const std::string& path)
+// when it is a regular file, whose status it leaves in `info`. Returns -1 otherwise.
+int open_regular_file(const std::string& path, struct stat& info)
 {
     const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return -1;
-    struct stat info {
-    };
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         close(fd);
         return -1;
@@ -55,14 +61,35 @@ int open_regular_file(const std::string& path)
     return fd;
 }
 
+// True when the file still has the size and modification time it had when it was opened and
+// `length` bytes, its whole size, were read: no one cut, grew or rewrote it meanwhile, so the
+// bytes read are its contents at one moment. A file cut below the point already read would
+// otherwise be given the CRC of bytes it never held.
+bool unchanged_while_read(int fd, const struct stat& before, std::uint64_t length)
+{
+    struct stat after {
+    };
+    return fstat(fd, &after) == 0 && after.st_size == before.st_size &&
+           after.st_mtim.tv_sec == before.st_mtim.tv_sec &&
+           after.st_mtim.tv_nsec == before.st_mtim.tv_nsec &&
+           static_cast<std::uint64_t>(after.st_size) == length;
+}
+
 } // namespace
 
-std::optional<std::uint32_t> crc32_of_file(const std::string& path)
+std::optional<std::uint32_t> crc32_of_file(const std::string& path, FileIdentity* read_from)
 {
     std::optional<std::uint32_t> crc;
-    const int fd = open_regular_file(path);
+    struct stat opened {
+    };
+    const int fd = open_regular_file(path, opened);
     if (fd >= 0) {
-        crc = fold_descriptor(fd);
+        const std::optional<Folded> folded = fold_descriptor(fd);
+        if (folded && unchanged_while_read(fd, opened, folded->length)) {
+            crc = folded->crc;
+            if (read_from != nullptr)
+                *read_from = FileIdentity{opened.st_dev, opened.st_ino};
+        }
         close(fd);
     }
     if (!crc)

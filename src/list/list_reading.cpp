@@ -2,7 +2,9 @@
 
 #include "list/list_format.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace zantra
 {
@@ -26,16 +28,25 @@ int hex_digit_value(unsigned char c)
 }
 
 // Opens a file for reading as text; a directory counts as a file that cannot be opened
-// (fopen accepts one on some systems and only the first read fails).
+// (fopen accepts one on some systems and only the first read fails). The open does not wait
+// for a FIFO's writer, so a FIFO no one writes reads as empty instead of stopping the run;
+// reads then wait as usual, so a pipe with a writer is read to its end.
 FileHandle open_text_file(const std::string& path)
 {
-    FileHandle file(std::fopen(path.c_str(), "r"));
-    if (!file)
-        return file;
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
     struct stat info {
     };
-    if (fstat(fileno(file.get()), &info) != 0 || S_ISDIR(info.st_mode))
-        file.reset();
+    const int flags = fcntl(fd, F_GETFL);
+    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode) || flags < 0 ||
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        close(fd);
+        return nullptr;
+    }
+    FileHandle file(fdopen(fd, "r"));
+    if (!file)
+        close(fd);
     return file;
 }
 
@@ -84,6 +95,17 @@ bool is_comment_line(std::string_view line)
 bool is_entry_line(std::string_view line)
 {
     return !is_comment_line(line) && line.size() >= 9;
+}
+
+bool reads_back_whole(std::string_view line)
+{
+    const std::size_t feed = line.find('\n');
+    return fits_one_read(line) && (feed == std::string_view::npos || feed + 1 == line.size());
+}
+
+bool reads_back_as_entry(std::string_view line)
+{
+    return reads_back_whole(line) && is_entry_line(line);
 }
 
 std::uint32_t read_hex_crc(std::string_view text)

@@ -21,6 +21,13 @@ namespace zantra
 // long, counting every byte read, CR and LF included.
 [[nodiscard]] bool is_entry_line(std::string_view line);
 
+// True when `line`, written into a list as it is, is read back as that one line: it fits one
+// read and holds no line feed before its end.
+[[nodiscard]] bool reads_back_whole(std::string_view line);
+
+// True when `line`, written into a list, is read back whole and as an entry line.
+[[nodiscard]] bool reads_back_as_entry(std::string_view line);
+
 // Reads a hexadecimal number the way "%X" does: leading white space, an optional sign, an
 // optional 0x or 0X, then hex digits in either case up to the first other byte. Keeps the
 // low 32 bits of longer numbers; a minus sign negates modulo 2^32. Returns 0 when no digit follows.

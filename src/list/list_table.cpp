@@ -97,17 +97,18 @@ bool is_completion_dir_entry(std::string_view name, EntryType type)
            name.substr(5) == tail;
 }
 
-std::string scan_directory(ListTable& table, bool glftpd_mode, const MatchAction& on_match)
+std::vector<std::string> scan_directory(ListTable& table, bool glftpd_mode,
+                                        const MatchAction& on_match)
 {
-    std::string completion_dir;
+    std::vector<std::string> completion_dirs;
     DIR* directory = opendir(".");
     if (directory == nullptr)
-        return completion_dir;
+        return completion_dirs;
     while (const struct dirent* item = readdir(directory)) {
         const std::string name = item->d_name;
         const EntryType type = type_of(*item);
         if (glftpd_mode && is_completion_dir_entry(name, type))
-            completion_dir = name;
+            completion_dirs.push_back(name);
         if (type != EntryType::regular && type != EntryType::unknown)
             continue;
         if (const auto index = find_listed(table, name)) {
@@ -117,7 +118,7 @@ std::string scan_directory(ListTable& table, bool glftpd_mode, const MatchAction
         }
     }
     closedir(directory);
-    return completion_dir;
+    return completion_dirs;
 }
 
 } // namespace zantra

@@ -61,9 +61,11 @@ using MatchAction = std::function<void(std::size_t index, const std::string& nam
 
 // Walks the current directory in the order the system delivers it. Every regular file (or
 // entry of unreported type) whose name is listed marks its entry found and is handed to
-// `on_match`, which may be empty. In glftpd mode it also remembers the last completion
-// directory seen. Returns that name, or "" when none was seen or the directory cannot be read.
-std::string scan_directory(ListTable& table, bool glftpd_mode, const MatchAction& on_match);
+// `on_match`, which may be empty. In glftpd mode it also collects every completion directory
+// seen (runs that met in one directory can leave more than one). Returns their names in
+// directory order; none when none was seen or the directory cannot be read.
+std::vector<std::string> scan_directory(ListTable& table, bool glftpd_mode,
+                                        const MatchAction& on_match);
 
 // True when a directory entry of this name and type is an earlier completion directory.
 [[nodiscard]] bool is_completion_dir_entry(std::string_view name, EntryType type);

@@ -25,7 +25,8 @@ int run_count_missing(const RunOptions& options)
     case LoadResult::table_full: return 1;
     }
 
-    const std::string old_completion_dir = scan_directory(table, options.glftpd_mode, nullptr);
+    const std::vector<std::string> old_completion_dirs =
+        scan_directory(table, options.glftpd_mode, nullptr);
     int local = 0;
     for (const ListEntry& entry : table.entries) {
         if (entry.found) {
@@ -39,7 +40,7 @@ int run_count_missing(const RunOptions& options)
 
     const int count = static_cast<int>(table.entries.size());
     if (options.glftpd_mode)
-        update_completion_dir(old_completion_dir, completion_percent(local, count));
+        update_completion_dir(old_completion_dirs, completion_percent(local, count));
     else
         std::printf("[total files listed] [local files] [missing files]\n"
                     "%-4d                 %-4d          %-4d\n",

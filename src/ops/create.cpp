@@ -8,8 +8,10 @@
 #include <cinttypes>
 #include <cstdio>
 #include <ctime>
+#include <fcntl.h>
 #include <string_view>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace zantra
@@ -17,11 +19,18 @@ namespace zantra
 namespace
 {
 
+// Why an operand is left out of the list.
+enum class Refusal {
+    none,
+    too_long,      // a line of it would not fit one read of a list
+    not_read_back, // a line of it would read back as something else: a comment, or two lines
+};
+
 // What the run will do with one file operand, decided before anything is written.
 struct PlannedOperand {
     const std::string* name = nullptr;
-    bool listed = false;   // an archive volume, or -a
-    bool refused = false;  // a line of it would not fit one read of a list
+    bool listed = false; // an archive volume, or -a
+    Refusal refusal = Refusal::none;
     std::string date_line; // with -d
 };
 
@@ -43,6 +52,21 @@ std::string date_line_of(const std::string& operand)
     return format_date_line(static_cast<std::int64_t>(info.st_size), info.st_mtime, operand);
 }
 
+// A list must give back every line it is given: an operand whose entry line would begin like
+// a comment would silently never be tested, and a line feed inside an operand would end its
+// line early and make the rest an entry line of its own choosing.
+Refusal refusal_of(const PlannedOperand& planned, bool add_dates)
+{
+    const std::string entry = format_entry_line(*planned.name, 0);
+    if ((planned.listed && !fits_one_read(entry)) ||
+        (add_dates && !fits_one_read(planned.date_line)))
+        return Refusal::too_long;
+    if ((planned.listed && !reads_back_as_entry(entry)) ||
+        (add_dates && !reads_back_whole(planned.date_line)))
+        return Refusal::not_read_back;
+    return Refusal::none;
+}
+
 std::vector<PlannedOperand> plan_operands(const RunOptions& options)
 {
     std::vector<PlannedOperand> plan;
@@ -53,8 +77,7 @@ std::vector<PlannedOperand> plan_operands(const RunOptions& options)
         planned.listed = options.add_all_files || is_archive_volume(operand);
         if (options.add_dates)
             planned.date_line = date_line_of(operand);
-        planned.refused = (planned.listed && !fits_one_read(format_entry_line(operand, 0))) ||
-                          (options.add_dates && !fits_one_read(planned.date_line));
+        planned.refusal = refusal_of(planned, options.add_dates);
         plan.push_back(std::move(planned));
     }
     return plan;
@@ -96,11 +119,29 @@ bool write_header(std::FILE* list, const RunOptions& options,
     }
     if (options.add_dates) {
         for (const PlannedOperand& planned : plan)
-            if (!planned.refused)
+            if (planned.refusal == Refusal::none)
                 ok = ok && put(list, planned.date_line);
         ok = ok && put(list, DATE_BLOCK_END);
     }
     return ok && std::fflush(list) == 0;
+}
+
+// Creates or empties the list for writing. The open does not wait for a FIFO's reader: one
+// with no reader cannot be written, and the run ends instead of stopping.
+std::FILE* create_list_file(const std::string& path)
+{
+    if (path.size() > LIST_NAME_MAX)
+        return nullptr;
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return nullptr;
+    const int flags = fcntl(fd, F_GETFL);
+    std::FILE* list = nullptr;
+    if (flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0)
+        list = fdopen(fd, "w");
+    if (list == nullptr)
+        close(fd);
+    return list;
 }
 
 void print_cannot_write(const std::string& list_path)
@@ -115,9 +156,7 @@ int run_create(const RunOptions& options)
 {
     print_heading(options);
     std::fflush(stdout);
-    std::FILE* list = nullptr;
-    if (options.list_path.size() <= LIST_NAME_MAX)
-        list = std::fopen(options.list_path.c_str(), "w");
+    std::FILE* list = create_list_file(options.list_path);
     if (list == nullptr) {
         print_cannot_write(options.list_path);
         return 1;
@@ -129,8 +168,14 @@ int run_create(const RunOptions& options)
     int status = 0;
     for (std::size_t i = 0; written && i < plan.size(); ++i) {
         const PlannedOperand& planned = plan[i];
-        if (planned.refused) {
+        if (planned.refusal == Refusal::too_long) {
             std::fprintf(stderr, "Oh mama! %s is too long for an SFV line ... omitting!\n",
+                         planned.name->c_str());
+            status = 1;
+            continue;
+        }
+        if (planned.refusal == Refusal::not_read_back) {
+            std::fprintf(stderr, "Oh mama! %s cannot be read back from an SFV line ... omitting!\n",
                          planned.name->c_str());
             status = 1;
             continue;

@@ -7,8 +7,8 @@ namespace zantra
 {
 
 // -c: writes a new list of the chosen file operands. 0 when every chosen operand was listed
-// and the list was written; 1 when the list cannot be written, or an operand was unreadable
-// or too long for an SFV line.
+// and the list was written; 1 when the list cannot be written, or an operand was unreadable,
+// too long for an SFV line, or would not read back from one.
 [[nodiscard]] int run_create(const RunOptions& options);
 
 // -t: tests the file operands against the list. 1 when any file is bad or missing, or the

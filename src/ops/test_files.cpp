@@ -23,15 +23,15 @@ struct Tally {
 
 // Completes the progress line of a file found in the list, and in glftpd mode clears its
 // stale markers or moves a bad file aside.
-void judge_listed(const std::string& operand, std::uint32_t local, const SplitEntry& listed,
-                  bool glftpd_mode, Tally& tally)
+void judge_listed(const std::string& operand, std::uint32_t local, const FileIdentity& tested,
+                  const SplitEntry& listed, bool glftpd_mode, Tally& tally)
 {
     std::printf("0x%08" PRIX32 " - ", listed.listed_crc);
     if (local == listed.listed_crc) {
         std::printf("OK\n");
         if (glftpd_mode) {
             remove_marker(listed.name, MISSING_SUFFIX);
-            remove_marker(listed.name, BAD_SUFFIX);
+            remove_bad_marker_unless(listed.name, tested.device, tested.inode);
         }
         return;
     }
@@ -48,7 +48,8 @@ bool test_one_file(const RunOptions& options, const std::string& operand, Tally&
 {
     std::printf("Testing %s ... ", operand.c_str());
     std::fflush(stdout);
-    const std::optional<std::uint32_t> local = crc32_of_file(operand);
+    FileIdentity tested;
+    const std::optional<std::uint32_t> local = crc32_of_file(operand, &tested);
     std::printf("local = 0x%08" PRIX32 ", listed = ", local.value_or(CRC_UNREADABLE));
     std::fflush(stdout);
 
@@ -69,7 +70,7 @@ bool test_one_file(const RunOptions& options, const std::string& operand, Tally&
             return false;
     }
     if (match) {
-        judge_listed(operand, *local, *match, options.glftpd_mode, tally);
+        judge_listed(operand, *local, tested, *match, options.glftpd_mode, tally);
     } else {
         std::printf("MISSING\n");
         ++tally.missing;

@@ -28,16 +28,38 @@ void touch_marker(std::string_view listed_name, std::string_view suffix)
     const auto path = marker_path(listed_name, suffix);
     if (!path)
         return;
-    const int fd = open(path->c_str(),
-                        O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-    if (fd >= 0)
-        close(fd);
+    const int fd =
+        open(path->c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return;
+    // Only a regular file with no other name is emptied: through a hard link the truncation
+    // would reach a file elsewhere, perhaps outside this directory.
+    struct stat info {
+    };
+    const bool emptiable =
+        fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1 && info.st_size != 0;
+    if (emptiable && ftruncate(fd, 0) != 0) {
+        // A marker that cannot be emptied stays as it is, like any failed marker operation.
+    }
+    close(fd);
 }
 
 void remove_marker(std::string_view listed_name, std::string_view suffix)
 {
     if (const auto path = marker_path(listed_name, suffix))
         (void)unlink(path->c_str());
+}
+
+void remove_bad_marker_unless(std::string_view listed_name, dev_t device, ino_t inode)
+{
+    const auto path = marker_path(listed_name, BAD_SUFFIX);
+    struct stat info {
+    };
+    if (!path || lstat(path->c_str(), &info) != 0)
+        return;
+    if (info.st_dev == device && info.st_ino == inode)
+        return;
+    (void)unlink(path->c_str());
 }
 
 void mark_bad(const std::string& tested_path, std::string_view listed_name)
@@ -63,12 +85,17 @@ std::string completion_dir_name(int percent)
     return name;
 }
 
-void update_completion_dir(const std::string& old_name, int percent)
+void update_completion_dir(const std::vector<std::string>& old_names, int percent)
 {
     const std::string name = completion_dir_name(percent);
-    if (old_name != name) {
-        if (!old_name.empty())
+    bool kept = false;
+    for (const std::string& old_name : old_names) {
+        if (old_name == name)
+            kept = true;
+        else
             (void)rmdir(old_name.c_str());
+    }
+    if (!kept) {
         if (mkdir(name.c_str(), 0777) == 0) {
             // Through a descriptor of the directory just made, so that a symbolic link put in
             // its place meanwhile cannot redirect the mode change.

@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
+#include <vector>
 
 namespace zantra
 {
@@ -33,12 +35,17 @@ inline constexpr char COMPLETION_TEMPLATE[] = "[000%]-[-all.files.CRC.ok-]";
                                                      std::string_view suffix);
 
 // Creates the marker of `listed_name` empty, or empties an existing one. Never follows a
-// symbolic link and never waits on a FIFO; new markers get mode 0666 less the umask.
-// Failures are ignored.
+// symbolic link, never waits on a FIFO and never empties a file that has other hard links;
+// new markers get mode 0666 less the umask. Failures are ignored.
 void touch_marker(std::string_view listed_name, std::string_view suffix);
 
 // Removes the marker of `listed_name`; failures (above all, no such file) are ignored.
 void remove_marker(std::string_view listed_name, std::string_view suffix);
+
+// Removes the ".bad" marker of `listed_name` unless it is the file on `device` and `inode`:
+// a file just found good, which another process renamed to that name meanwhile, is kept.
+// Failures are ignored.
+void remove_bad_marker_unless(std::string_view listed_name, dev_t device, ino_t inode);
 
 // Renames the tested file, as the command line names it, to the ".bad" marker of
 // `listed_name`. Failures are ignored.
@@ -50,9 +57,10 @@ void mark_bad(const std::string& tested_path, std::string_view listed_name);
 // The completion directory's name for a percentage of 0 to 100.
 [[nodiscard]] std::string completion_dir_name(int percent);
 
-// Replaces the completion directory `old_name` (empty when there was none) with the one for
-// `percent`, made with mode 0777 whatever the umask, and prints
-// "Completion Status: <name>\n". Nothing changes when the name is the same; failures are ignored.
-void update_completion_dir(const std::string& old_name, int percent);
+// Replaces the completion directories `old_names` (none, one, or several left by runs that met
+// in one directory) with the one for `percent`, made with mode 0777 whatever the umask, and
+// prints "Completion Status: <name>\n". A directory of that name already there is kept as it
+// is; every other one is removed when empty. Failures are ignored.
+void update_completion_dir(const std::vector<std::string>& old_names, int percent);
 
 } // namespace zantra

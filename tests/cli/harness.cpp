@@ -12,7 +12,10 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sstream>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -110,6 +113,24 @@ void create_entry(const std::string& work, const Entry& entry, const std::string
             << path;
         return;
     case Kind::fifo: ASSERT_EQ(mkfifo(path.c_str(), 0600), 0) << path; break;
+    case Kind::hard_link:
+        ASSERT_EQ(::link((work + "/" + entry.content).c_str(), path.c_str()), 0)
+            << path << ": " << std::strerror(errno);
+        return;
+    case Kind::socket: {
+        struct sockaddr_un address {
+        };
+        address.sun_family = AF_UNIX;
+        ASSERT_LT(path.size(), sizeof address.sun_path) << path;
+        std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        ASSERT_GE(fd, 0) << std::strerror(errno);
+        const int bound =
+            bind(fd, reinterpret_cast<const struct sockaddr*>(&address), sizeof address);
+        close(fd);
+        ASSERT_EQ(bound, 0) << path << ": " << std::strerror(errno);
+        break;
+    }
     }
     ASSERT_EQ(chmod(path.c_str(), mode), 0) << path;
 }
@@ -152,6 +173,8 @@ void snapshot(const std::string& directory, const std::string& prefix, std::vect
             entry.content.assign(target, length > 0 ? static_cast<std::size_t>(length) : 0);
         } else if (S_ISFIFO(info.st_mode)) {
             entry.kind = Kind::fifo;
+        } else if (S_ISSOCK(info.st_mode)) {
+            entry.kind = Kind::socket;
         } else if (info.st_size > LARGEST_COMPARED_FILE) {
             entry.sparse_size = info.st_size;
         } else {
@@ -205,14 +228,90 @@ void put_setting(std::vector<std::string>& env, const std::string& setting)
     env.push_back(setting);
 }
 
-// Runs the binary in `work` and returns its wait status, or -1 when it had to be killed.
-int spawn(const std::string& root, const std::vector<std::string>& args,
-          const std::vector<std::string>& extra_env)
+// The words of ZANTRA_TEST_WRAPPER, empty when it is unset.
+std::vector<std::string> wrapper_words()
 {
-    std::vector<std::string> words{"zantra"};
-    for (const std::string& arg : args)
+    std::vector<std::string> words;
+    const char* wrapper = std::getenv("ZANTRA_TEST_WRAPPER");
+    std::istringstream stream(wrapper != nullptr ? wrapper : "");
+    for (std::string word; stream >> word;)
+        words.push_back(word);
+    return words;
+}
+
+// The program to exec for `name`: itself when it holds a "/", else the first hit in PATH.
+std::string find_program(const std::string& name)
+{
+    if (name.find('/') != std::string::npos)
+        return name;
+    const char* path = std::getenv("PATH");
+    std::istringstream directories(path != nullptr ? path : "/usr/bin:/bin");
+    for (std::string directory; std::getline(directories, directory, ':');)
+        if (access((directory + "/" + name).c_str(), X_OK) == 0)
+            return directory + "/" + name;
+    return name;
+}
+
+// Starts a helper that writes `content` into the pipe `fds` and ends; returns its id.
+pid_t start_pipe_writer(const int fds[2], const std::string& content)
+{
+    const pid_t writer = fork();
+    if (writer == 0) {
+        signal(SIGPIPE, SIG_IGN);
+        close(fds[0]);
+        for (std::size_t done = 0; done < content.size();) {
+            const ssize_t put = write(fds[1], content.data() + done, content.size() - done);
+            if (put <= 0)
+                _exit(1);
+            done += static_cast<std::size_t>(put);
+        }
+        _exit(0);
+    }
+    return writer;
+}
+
+// Starts a helper that copies what arrives in a new pipe to the file `path` until the pipe's
+// last writer closes it. Returns the helper's id and sets `write_end`; -1 on failure. The
+// run's own output goes through it when a file-size limit applies, which pipes escape.
+pid_t start_collector(const std::string& path, int& write_end)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return -1;
+    std::fflush(nullptr);
+    const pid_t collector = fork();
+    if (collector == 0) {
+        close(fds[1]);
+        const int out = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        char buffer[65536];
+        for (ssize_t got; (got = read(fds[0], buffer, sizeof buffer)) > 0;)
+            if (out < 0 || write(out, buffer, static_cast<std::size_t>(got)) != got)
+                _exit(1);
+        _exit(0);
+    }
+    close(fds[0]);
+    write_end = fds[1];
+    return collector;
+}
+
+// Runs the binary in `work` and returns its wait status, or -1 when it had to be killed.
+int spawn(const std::string& root, const Case& c)
+{
+    const std::string binary = binary_path();
+    std::vector<std::string> words = wrapper_words();
+    const bool wrapped = !words.empty();
+    std::string program = binary;
+    std::string search_path = "/usr/bin:/bin";
+    if (wrapped) {
+        program = find_program(words.front());
+        search_path = binary.substr(0, binary.rfind('/') + 1) + ":" + search_path;
+    }
+    words.emplace_back("zantra");
+    for (const std::string& arg : c.args)
         words.push_back(replace_all(arg, "@ROOT@", root));
-    std::vector<std::string> env = child_environment(suite_child_env(), extra_env);
+    std::vector<std::string> env = child_environment(suite_child_env(), c.env);
+    if (wrapped) // the wrapper finds the binary through PATH, under its own name
+        put_setting(env, "PATH=" + search_path);
     std::vector<char*> argv, envp;
     for (std::string& word : words)
         argv.push_back(word.data());
@@ -220,35 +319,74 @@ int spawn(const std::string& root, const std::vector<std::string>& args,
     for (std::string& setting : env)
         envp.push_back(setting.data());
     envp.push_back(nullptr);
-    const std::string binary = binary_path();
 
+    int input[2] = {-1, -1};
+    if (c.stdin_content && pipe(input) != 0)
+        return -1;
     std::fflush(nullptr);
+    const pid_t writer = c.stdin_content ? start_pipe_writer(input, *c.stdin_content) : -1;
+    int collected[2] = {-1, -1};
+    pid_t collectors[2] = {-1, -1};
+    if (c.file_size_limit) {
+        collectors[0] = start_collector(root + "/stdout", collected[0]);
+        collectors[1] = start_collector(root + "/stderr", collected[1]);
+    }
     const pid_t child = fork();
     if (child == 0) {
-        const int in = open("/dev/null", O_RDONLY);
-        const int out = open((root + "/stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = open((root + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int in = c.stdin_content ? input[0] : open("/dev/null", O_RDONLY);
+        const int out = c.file_size_limit
+                            ? collected[0]
+                            : open((root + "/stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = c.file_size_limit
+                            ? collected[1]
+                            : open((root + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
             dup2(err, 2) < 0 || chdir((root + "/work").c_str()) != 0)
             _exit(126);
+        if (c.stdin_content) {
+            close(input[0]);
+            close(input[1]);
+        }
+        if (c.file_size_limit) {
+            signal(SIGXFSZ, SIG_IGN);
+            const rlim_t limit = static_cast<rlim_t>(*c.file_size_limit);
+            const struct rlimit size_limit = {limit, limit};
+            if (setrlimit(RLIMIT_FSIZE, &size_limit) != 0)
+                _exit(126);
+        }
         umask(022);
-        execve(binary.c_str(), argv.data(), envp.data());
+        execve(program.c_str(), argv.data(), envp.data());
         _exit(127);
     }
-    if (child < 0)
-        return -1;
-    for (int waited_ms = 0;; waited_ms += 5) {
-        int status = 0;
+    if (c.stdin_content) {
+        close(input[0]);
+        close(input[1]);
+    }
+    int status = -1;
+    for (int waited_ms = 0; child > 0; waited_ms += 5) {
         const pid_t done = waitpid(child, &status, WNOHANG);
         if (done == child)
-            return status;
+            break;
         if (waited_ms > TIMEOUT_SECONDS * 1000) {
             kill(child, SIGKILL);
             waitpid(child, &status, 0);
-            return -1;
+            status = -1;
+            break;
         }
         usleep(5000);
     }
+    // Both write ends first: each collector holds a copy of the other's until it ends.
+    for (const int write_end : collected)
+        if (write_end >= 0)
+            close(write_end);
+    for (const pid_t collector : collectors)
+        if (collector > 0)
+            waitpid(collector, nullptr, 0);
+    if (writer > 0) {
+        kill(writer, SIGKILL);
+        waitpid(writer, nullptr, 0);
+    }
+    return child > 0 ? status : -1;
 }
 
 // True when `got` equals `expected`, where "@NOW@" in `expected` matches a creation time.
@@ -285,6 +423,8 @@ const char* kind_name(Kind kind)
     case Kind::directory: return "directory";
     case Kind::symlink: return "symlink";
     case Kind::fifo: return "fifo";
+    case Kind::socket: return "socket";
+    case Kind::hard_link: return "hard link";
     }
     return "?";
 }
@@ -381,6 +521,23 @@ Entry fifo(std::string path)
     return entry;
 }
 
+Entry unix_socket(std::string path)
+{
+    Entry entry;
+    entry.path = std::move(path);
+    entry.kind = Kind::socket;
+    return entry;
+}
+
+Entry hard_link(std::string path, std::string existing)
+{
+    Entry entry;
+    entry.path = std::move(path);
+    entry.kind = Kind::hard_link;
+    entry.content = std::move(existing);
+    return entry;
+}
+
 Outcome run_case(const Case& c)
 {
     Outcome outcome;
@@ -401,7 +558,7 @@ Outcome run_case(const Case& c)
         set_mtime(work, entry);
 
     outcome.directory_order = directory_order(work);
-    const int status = spawn(root, c.args, c.env);
+    const int status = spawn(root, c);
     if (status == -1)
         ADD_FAILURE() << "zantra did not end within " << TIMEOUT_SECONDS << " s and was killed";
     else if (WIFSIGNALED(status))

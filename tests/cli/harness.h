@@ -17,7 +17,8 @@ namespace zantra_cli
 // 2004-05-06 14:01:07 UTC: the modification time given to every file a case sets up.
 inline constexpr std::time_t FIXED_MTIME = 1083852067;
 
-enum class Kind { file, directory, symlink, fifo };
+// A hard link is made before a run only; afterwards it is seen as the file it names.
+enum class Kind { file, directory, symlink, fifo, socket, hard_link };
 
 // One thing in the work directory, before or after a run. Paths are relative to the work
 // directory; "../outside/..." names the sibling directory that no run should ever touch.
@@ -34,6 +35,8 @@ Entry file(std::string path, std::string content, mode_t mode = 0);
 Entry dir(std::string path, mode_t mode = 0);
 Entry link(std::string path, std::string target);
 Entry fifo(std::string path);
+Entry unix_socket(std::string path); // a bound Unix-domain socket nobody listens on
+Entry hard_link(std::string path, std::string existing); // `existing` as relative to work
 
 struct Case {
     std::string name; // a test name: letters, digits and underscores
@@ -48,6 +51,12 @@ struct Case {
     // When set, gives the expected stdout from the names of the work directory in the order
     // readdir delivers them (taken before the run), for output in directory order.
     std::function<std::string(const std::vector<std::string>&)> out_by_order;
+    // When set, standard input is a pipe that a helper process fills with this text and then
+    // closes, so that "/dev/stdin" names a pipe; otherwise it is /dev/null.
+    std::optional<std::string> stdin_content;
+    // When set, the largest file the run may write (RLIMIT_FSIZE, with SIGXFSZ ignored), so that
+    // a write past it fails with EFBIG.
+    std::optional<off_t> file_size_limit;
 };
 
 // In args, out, err and expected contents, "@ROOT@" stands for the absolute path of the
@@ -76,6 +85,9 @@ std::vector<std::string> child_environment(const std::vector<std::string>& suite
 // Sets up a fresh directory, runs the binary there (TZ=UTC, LC_ALL=C, umask 022, stdin
 // /dev/null, killed after a minute) and returns what it produced; removes the directory. The
 // child's environment is child_environment(suite_child_env(), c.env).
+// When the environment variable ZANTRA_TEST_WRAPPER holds a command (words separated by
+// blanks, such as "valgrind -q --error-exitcode=99"), the binary is run under it, found
+// through PATH under its own name so that argv[0] stays "zantra".
 Outcome run_case(const Case& c);
 
 // Adds a GoogleTest failure for every difference between the case's expectations and the outcome.

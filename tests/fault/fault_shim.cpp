@@ -1,0 +1,320 @@
+// A preloaded library that makes the C library's file calls fail for one path, so that the
+// command-line tests can put real faults under the unchanged binary:
+//
+//   ZANTRA_FAULT_PATH=name          the path, exactly as the program passes it to open or fopen
+//                                   (a stream fdopen makes of such a descriptor counts too)
+//   ZANTRA_FAULT_READ=eio:N         after N bytes have been read, every read fails with EIO
+//   ZANTRA_FAULT_READ=truncate:N:M  after N bytes, the file is cut to M bytes (once)
+//   ZANTRA_FAULT_READ=grow:N:K      after N bytes, K bytes are appended to the file (once)
+//   ZANTRA_FAULT_FCLOSE=1           fclose of a stream on the path closes it and reports EIO
+//
+// Reads through descriptors (read) and through streams (getc, fgetc) are both counted; a read
+// that would cross N is cut short at N, so that the fault comes exactly there. The variables
+// are read by this test library only; the program has none of its own.
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <mutex>
+#include <string>
+#include <sys/types.h>
+#include <unistd.h>
+
+namespace
+{
+
+enum class Action { none, eio, truncate, grow };
+
+struct Settings {
+    std::string path;
+    Action action = Action::none;
+    long long after = 0;    // N
+    long long argument = 0; // M or K
+    bool fail_fclose = false;
+};
+
+const Settings& settings()
+{
+    static const Settings loaded = [] {
+        Settings s;
+        if (const char* path = std::getenv("ZANTRA_FAULT_PATH"))
+            s.path = path;
+        if (const char* read = std::getenv("ZANTRA_FAULT_READ")) {
+            long long n = 0, m = 0;
+            if (std::sscanf(read, "eio:%lld", &n) == 1)
+                s.action = Action::eio;
+            else if (std::sscanf(read, "truncate:%lld:%lld", &n, &m) == 2)
+                s.action = Action::truncate;
+            else if (std::sscanf(read, "grow:%lld:%lld", &n, &m) == 2)
+                s.action = Action::grow;
+            s.after = n;
+            s.argument = m;
+        }
+        if (const char* fclose_fault = std::getenv("ZANTRA_FAULT_FCLOSE"))
+            s.fail_fclose = std::strcmp(fclose_fault, "1") == 0;
+        return s;
+    }();
+    return loaded;
+}
+
+bool is_target(const char* path)
+{
+    return path != nullptr && !settings().path.empty() && settings().path == path;
+}
+
+// One file under fault: the descriptor or stream reading it, and how much was delivered.
+struct Tracked {
+    int fd = -1;
+    FILE* stream = nullptr;
+    long long delivered = 0;
+    bool acted = false;
+};
+
+std::mutex table_lock;
+Tracked tracked[16];
+
+Tracked* find(int fd, FILE* stream)
+{
+    for (Tracked& t : tracked)
+        if ((fd >= 0 && t.fd == fd) || (stream != nullptr && t.stream == stream))
+            return &t;
+    return nullptr;
+}
+
+void track(int fd, FILE* stream)
+{
+    const std::lock_guard<std::mutex> guard(table_lock);
+    for (Tracked& t : tracked)
+        if (t.fd < 0 && t.stream == nullptr) {
+            t = Tracked{fd, stream, 0, false};
+            return;
+        }
+}
+
+void forget(int fd, FILE* stream)
+{
+    const std::lock_guard<std::mutex> guard(table_lock);
+    if (Tracked* t = find(fd, stream))
+        *t = Tracked{};
+}
+
+template <typename Function> Function next(const char* name)
+{
+    return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+
+// Does what the setting asks once N bytes have been delivered. Returns false when the read
+// must fail.
+bool act(Tracked& t)
+{
+    const Settings& s = settings();
+    switch (s.action) {
+    case Action::none: return true;
+    case Action::eio: return false;
+    case Action::truncate:
+        if (!t.acted)
+            (void)!truncate(s.path.c_str(), static_cast<off_t>(s.argument));
+        break;
+    case Action::grow:
+        if (!t.acted) {
+            const int fd =
+                next<int (*)(const char*, int, ...)>("open")(s.path.c_str(), O_WRONLY | O_APPEND);
+            const std::string more(static_cast<std::size_t>(s.argument), 'g');
+            if (fd >= 0) {
+                (void)!write(fd, more.data(), more.size());
+                close(fd);
+            }
+        }
+        break;
+    }
+    t.acted = true;
+    return true;
+}
+
+// How many bytes the next read of `t` may deliver, or -1 when it must fail with EIO.
+long long allowance(Tracked& t, long long wanted)
+{
+    const Settings& s = settings();
+    if (s.action == Action::none)
+        return wanted;
+    if (t.delivered < s.after)
+        return std::min(wanted, s.after - t.delivered);
+    return act(t) ? wanted : -1;
+}
+
+int opened(int fd, const char* path)
+{
+    if (fd >= 0 && is_target(path))
+        track(fd, nullptr);
+    return fd;
+}
+
+mode_t mode_argument(int flags, va_list arguments)
+{
+    return (flags & O_CREAT) != 0 ? static_cast<mode_t>(va_arg(arguments, int)) : 0;
+}
+
+} // namespace
+
+extern "C" {
+
+// The C library's checked and older entry points, declared here since no header does it
+// without fortification.
+int __open_2(const char* path, int flags);
+int __open64_2(const char* path, int flags);
+ssize_t __read_chk(int fd, void* buffer, size_t length, size_t buffer_size);
+int _IO_getc(FILE* stream);
+
+int open(const char* path, int flags, ...)
+{
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = mode_argument(flags, arguments);
+    va_end(arguments);
+    return opened(next<int (*)(const char*, int, ...)>("open")(path, flags, mode), path);
+}
+
+int open64(const char* path, int flags, ...)
+{
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = mode_argument(flags, arguments);
+    va_end(arguments);
+    return opened(next<int (*)(const char*, int, ...)>("open64")(path, flags, mode), path);
+}
+
+int openat(int directory, const char* path, int flags, ...)
+{
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = mode_argument(flags, arguments);
+    va_end(arguments);
+    return opened(next<int (*)(int, const char*, int, ...)>("openat")(directory, path, flags, mode),
+                  path);
+}
+
+int __open_2(const char* path, int flags)
+{
+    return opened(next<int (*)(const char*, int)>("__open_2")(path, flags), path);
+}
+
+int __open64_2(const char* path, int flags)
+{
+    return opened(next<int (*)(const char*, int)>("__open64_2")(path, flags), path);
+}
+
+int close(int fd)
+{
+    forget(fd, nullptr);
+    return next<int (*)(int)>("close")(fd);
+}
+
+ssize_t read(int fd, void* buffer, size_t length)
+{
+    static const auto real_read = next<ssize_t (*)(int, void*, size_t)>("read");
+    Tracked* t = nullptr;
+    {
+        const std::lock_guard<std::mutex> guard(table_lock);
+        t = find(fd, nullptr);
+    }
+    if (t == nullptr)
+        return real_read(fd, buffer, length);
+    const long long allowed = allowance(*t, static_cast<long long>(length));
+    if (allowed < 0) {
+        errno = EIO;
+        return -1;
+    }
+    const ssize_t got = real_read(fd, buffer, static_cast<size_t>(allowed));
+    if (got > 0)
+        t->delivered += got;
+    return got;
+}
+
+ssize_t __read_chk(int fd, void* buffer, size_t length, size_t /*buffer_size*/)
+{
+    return read(fd, buffer, length);
+}
+
+FILE* fopen(const char* path, const char* mode)
+{
+    FILE* stream = next<FILE* (*)(const char*, const char*)>("fopen")(path, mode);
+    if (stream != nullptr && is_target(path))
+        track(-1, stream);
+    return stream;
+}
+
+FILE* fopen64(const char* path, const char* mode)
+{
+    FILE* stream = next<FILE* (*)(const char*, const char*)>("fopen64")(path, mode);
+    if (stream != nullptr && is_target(path))
+        track(-1, stream);
+    return stream;
+}
+
+// A stream made from a descriptor under fault is under fault too.
+FILE* fdopen(int fd, const char* mode)
+{
+    FILE* stream = next<FILE* (*)(int, const char*)>("fdopen")(fd, mode);
+    const std::lock_guard<std::mutex> guard(table_lock);
+    if (Tracked* t = find(fd, nullptr); t != nullptr && stream != nullptr)
+        t->stream = stream;
+    return stream;
+}
+
+int fclose(FILE* stream)
+{
+    bool was_tracked = false;
+    {
+        const std::lock_guard<std::mutex> guard(table_lock);
+        was_tracked = find(-1, stream) != nullptr;
+    }
+    forget(-1, stream);
+    const int result = next<int (*)(FILE*)>("fclose")(stream);
+    if (was_tracked && settings().fail_fclose) {
+        errno = EIO;
+        return EOF;
+    }
+    return result;
+}
+
+// A stream read error: the stream's error indicator is set, as the C library does when the
+// read under it fails, and EOF is returned.
+int fgetc(FILE* stream)
+{
+    static const auto real_fgetc = next<int (*)(FILE*)>("fgetc");
+    Tracked* t = nullptr;
+    {
+        const std::lock_guard<std::mutex> guard(table_lock);
+        t = find(-1, stream);
+    }
+    if (t == nullptr)
+        return real_fgetc(stream);
+    if (allowance(*t, 1) < 0) {
+#if defined(__GLIBC__)
+        stream->_flags |= 0x20; // _IO_ERR_SEEN
+#endif
+        errno = EIO;
+        return EOF;
+    }
+    const int c = real_fgetc(stream);
+    if (c != EOF)
+        ++t->delivered;
+    return c;
+}
+
+int getc(FILE* stream)
+{
+    return fgetc(stream);
+}
+
+int _IO_getc(FILE* stream)
+{
+    return fgetc(stream);
+}
+
+} // extern "C"

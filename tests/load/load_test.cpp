@@ -1,0 +1,479 @@
+// Load and large inputs, run against the built binary: several glftpd-mode runs in one
+// release directory while its files are renamed away and back; a file cut and regrown while
+// it is read; a 5 GiB sparse file; a directory of 50 000 entries beside a 1024-entry list.
+// Every wait is bounded; a run still going after a minute is killed and counted as a hang.
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <set>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#ifndef ZANTRA_BINARY
+#error "ZANTRA_BINARY must name the binary under test"
+#endif
+
+namespace
+{
+
+constexpr int HANG_SECONDS = 60;
+
+std::string binary_path()
+{
+    const char* other = std::getenv("ZANTRA_TEST_BINARY");
+    return other != nullptr && *other != '\0' ? other : ZANTRA_BINARY;
+}
+
+std::string make_temp_dir()
+{
+    char name[] = "/tmp/zantra-load-XXXXXX";
+    const char* made = mkdtemp(name);
+    return made != nullptr ? made : "";
+}
+
+void write_file(const std::string& path, const std::string& content)
+{
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0) << path;
+    ASSERT_EQ(write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
+    close(fd);
+}
+
+std::string read_file(const std::string& path)
+{
+    std::string content;
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+    if (fd < 0)
+        return content;
+    char buffer[65536];
+    for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;)
+        content.append(buffer, static_cast<std::size_t>(got));
+    close(fd);
+    return content;
+}
+
+std::string hex(uLong crc)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%08lX", crc);
+    return text;
+}
+
+std::string crc_of(const std::string& content)
+{
+    return hex(crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(content.data()),
+                     static_cast<uInt>(content.size())));
+}
+
+void remove_tree(const std::string& path)
+{
+    struct stat info {
+    };
+    if (lstat(path.c_str(), &info) != 0)
+        return;
+    if (S_ISDIR(info.st_mode)) {
+        if (DIR* directory = opendir(path.c_str())) {
+            std::vector<std::string> names;
+            while (const struct dirent* item = readdir(directory))
+                if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0)
+                    names.emplace_back(item->d_name);
+            closedir(directory);
+            for (const std::string& name : names)
+                remove_tree(path + "/" + name);
+        }
+        rmdir(path.c_str());
+    } else {
+        unlink(path.c_str());
+    }
+}
+
+// Every name in a directory with its kind and, for files, contents: what two runs must agree on.
+std::set<std::string> listing(const std::string& directory)
+{
+    std::set<std::string> names;
+    if (DIR* stream = opendir(directory.c_str())) {
+        while (const struct dirent* item = readdir(stream)) {
+            const std::string name = item->d_name;
+            if (name == "." || name == "..")
+                continue;
+            struct stat info {
+            };
+            lstat((directory + "/" + name).c_str(), &info);
+            names.insert(name + (S_ISDIR(info.st_mode)
+                                     ? " dir " + std::to_string(info.st_mode & 07777)
+                                     : " file " + crc_of(read_file(directory + "/" + name))));
+        }
+        closedir(stream);
+    }
+    return names;
+}
+
+// A run started in the background: its id and the file its standard output goes to.
+struct Started {
+    pid_t pid = -1;
+    std::chrono::steady_clock::time_point at;
+};
+
+Started start(const std::string& directory, const std::vector<std::string>& args,
+              const std::string& out_path)
+{
+    std::vector<std::string> words{"zantra"};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    const std::string binary = binary_path();
+    std::fflush(nullptr);
+    Started started;
+    started.at = std::chrono::steady_clock::now();
+    started.pid = fork();
+    if (started.pid == 0) {
+        const int in = open("/dev/null", O_RDONLY);
+        const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = open("/dev/null", O_WRONLY);
+        if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
+            dup2(err, 2) < 0 || chdir(directory.c_str()) != 0)
+            _exit(126);
+        execv(binary.c_str(), argv.data());
+        _exit(127);
+    }
+    return started;
+}
+
+// Waits for a run; the exit status, or -1 when it died of a signal or was killed as hung.
+int finish(const Started& run)
+{
+    for (;;) {
+        int status = 0;
+        const pid_t done = waitpid(run.pid, &status, WNOHANG);
+        if (done == run.pid)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (std::chrono::steady_clock::now() - run.at > std::chrono::seconds(HANG_SECONDS)) {
+            kill(run.pid, SIGKILL);
+            waitpid(run.pid, &status, 0);
+            return -1;
+        }
+        usleep(2000);
+    }
+}
+
+struct Result {
+    int status = -1;
+    std::string out;
+};
+
+Result run(const std::string& directory, const std::vector<std::string>& args)
+{
+    const std::string out_path = directory + "/../stdout";
+    Result result;
+    result.status = finish(start(directory, args, out_path));
+    result.out = read_file(out_path);
+    unlink(out_path.c_str());
+    return result;
+}
+
+// A small deterministic generator, so that a failure can be replayed.
+struct Random {
+    unsigned long long state;
+    unsigned next(unsigned bound)
+    {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        return static_cast<unsigned>((state >> 33) % bound);
+    }
+};
+
+constexpr int PRESENT = 24;
+constexpr int LISTED = 30;
+
+std::string volume_name(int i)
+{
+    char name[32];
+    std::snprintf(name, sizeof name, "rel.r%02d", i);
+    return name;
+}
+
+std::string volume_content(int i)
+{
+    std::string content(256 * 1024, '\0');
+    for (std::size_t at = 0; at < content.size(); ++at)
+        content[at] = static_cast<char>((at * 7 + static_cast<std::size_t>(i) * 131) & 0xFF);
+    return content;
+}
+
+// A release of PRESENT volumes and a list of LISTED, some of them absent.
+void make_release(const std::string& directory)
+{
+    std::string list;
+    for (int i = 0; i < LISTED; ++i) {
+        list += volume_name(i) + " " + crc_of(volume_content(i)) + "\r\n";
+        if (i < PRESENT)
+            write_file(directory + "/" + volume_name(i), volume_content(i));
+    }
+    write_file(directory + "/rel.sfv", list);
+}
+
+// Renames volumes to ".bad" and back until `stop` exists; on the way out puts every volume
+// back. Ends with status 1 when a volume is found under neither name: a file was lost.
+[[noreturn]] void rename_away_and_back(const std::string& directory, const std::string& stop)
+{
+    Random random{12345};
+    auto back = [&](int i) {
+        const std::string name = directory + "/" + volume_name(i);
+        if (rename((name + ".bad").c_str(), name.c_str()) != 0 && access(name.c_str(), F_OK) != 0)
+            _exit(1);
+    };
+    while (access(stop.c_str(), F_OK) != 0) {
+        const int i = static_cast<int>(random.next(PRESENT));
+        const std::string name = directory + "/" + volume_name(i);
+        if (rename(name.c_str(), (name + ".bad").c_str()) != 0)
+            _exit(1);
+        usleep(random.next(3000));
+        back(i);
+        usleep(random.next(3000));
+    }
+    for (int i = 0; i < PRESENT; ++i)
+        back(i);
+    _exit(0);
+}
+
+TEST(Load, ConcurrentGlftpdRunsLeaveWhatAQuietRunLeaves)
+{
+    const std::string root = make_temp_dir();
+    ASSERT_FALSE(root.empty());
+    const std::string busy = root + "/busy", quiet = root + "/quiet", stop = root + "/stop";
+    ASSERT_EQ(mkdir(busy.c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(quiet.c_str(), 0755), 0);
+    make_release(busy);
+    make_release(quiet);
+
+    const pid_t renamer = fork();
+    if (renamer == 0)
+        rename_away_and_back(busy, stop);
+    ASSERT_GT(renamer, 0);
+
+    // Four runs at a time for 15 seconds, -T, -t and -m in turn, all in glftpd mode.
+    Random random{99};
+    std::vector<Started> running;
+    int started_runs = 0, bad_statuses = 0;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (std::chrono::steady_clock::now() < end || !running.empty()) {
+        if (running.size() < 4 && std::chrono::steady_clock::now() < end) {
+            std::vector<std::string> args;
+            switch (started_runs % 3) {
+            case 0: args = {"-g", "-T", "rel.sfv"}; break;
+            case 1:
+                args = {"-g", "-t", "rel.sfv"};
+                for (int n = 0; n < 6; ++n)
+                    args.push_back(volume_name(static_cast<int>(random.next(LISTED))));
+                break;
+            default: args = {"-g", "-m", "rel.sfv"}; break;
+            }
+            running.push_back(start(busy, args, "/dev/null"));
+            ++started_runs;
+            continue;
+        }
+        const Started oldest = running.front();
+        running.erase(running.begin());
+        const int status = finish(oldest);
+        if (status < 0 || status > 2)
+            ++bad_statuses;
+    }
+    write_file(stop, "");
+    int renamer_status = 0;
+    waitpid(renamer, &renamer_status, 0);
+
+    EXPECT_GT(started_runs, 20);
+    EXPECT_EQ(bad_statuses, 0) << "runs that crashed, hung or ended with a status other than 0-2";
+    EXPECT_TRUE(WIFEXITED(renamer_status) && WEXITSTATUS(renamer_status) == 0)
+        << "a volume disappeared while it was renamed away and back";
+    for (int i = 0; i < PRESENT; ++i)
+        EXPECT_EQ(read_file(busy + "/" + volume_name(i)), volume_content(i)) << volume_name(i);
+
+    const Result settled = run(busy, {"-g", "-T", "rel.sfv"});
+    const Result reference = run(quiet, {"-g", "-T", "rel.sfv"});
+    EXPECT_EQ(settled.status, 2);
+    EXPECT_EQ(reference.status, 2);
+    EXPECT_EQ(listing(busy), listing(quiet));
+    remove_tree(root);
+}
+
+// The two versions of the file: the same first half, different second halves.
+std::string version_of(const std::string& content, int version)
+{
+    std::string text = content;
+    if (version == 1)
+        for (std::size_t at = text.size() / 2; at < text.size(); ++at)
+            text[at] = static_cast<char>(text[at] ^ 0x5A);
+    return text;
+}
+
+// Cuts the file back to half and writes the second half of the other version, 1 MiB at a
+// time, until `stop` exists: at every moment the file is a prefix, of at least half its size,
+// of one version. A reader that went on past a cut would see parts of both.
+[[noreturn]] void cut_and_regrow(const std::string& path, const std::string& content,
+                                 const std::string& stop)
+{
+    const std::size_t half = content.size() / 2, step = 1 << 20;
+    for (int version = 1; access(stop.c_str(), F_OK) != 0; version ^= 1) {
+        const std::string text = version_of(content, version);
+        if (truncate(path.c_str(), static_cast<off_t>(half)) != 0)
+            _exit(1);
+        const int fd = open(path.c_str(), O_WRONLY);
+        for (std::size_t at = half; fd >= 0 && at < text.size(); at += step)
+            if (pwrite(fd, text.data() + at, step, static_cast<off_t>(at)) !=
+                static_cast<ssize_t>(step))
+                _exit(1);
+        close(fd);
+        usleep(150000); // whole for a while, so that some runs read it so
+    }
+    _exit(0);
+}
+
+TEST(Load, FileCutAndRegrownWhileReadGetsTheCrcOfOneMomentOrNone)
+{
+    const std::string root = make_temp_dir();
+    ASSERT_FALSE(root.empty());
+    const std::string work = root + "/work", stop = root + "/stop";
+    ASSERT_EQ(mkdir(work.c_str(), 0755), 0);
+    std::string content(32u << 20, '\0');
+    for (std::size_t at = 0; at < content.size(); ++at)
+        content[at] = static_cast<char>((at * 2654435761u) >> 24);
+    write_file(work + "/big.r00", content);
+    write_file(work + "/l.sfv", "big.r00 00000000\r\n");
+
+    // The CRC of every prefix the file can show: a page-aligned length from half to all of
+    // either version.
+    std::set<std::string> moments;
+    const std::size_t page = 4096;
+    for (int version = 0; version < 2; ++version) {
+        const std::string text = version_of(content, version);
+        uLong crc = crc32(0L, Z_NULL, 0);
+        for (std::size_t at = 0; at < text.size(); at += page) {
+            crc = crc32(crc, reinterpret_cast<const Bytef*>(text.data() + at), page);
+            if (at + page >= text.size() / 2)
+                moments.insert(hex(crc));
+        }
+    }
+
+    const pid_t changer = fork();
+    if (changer == 0)
+        cut_and_regrow(work + "/big.r00", content, stop);
+    ASSERT_GT(changer, 0);
+    int unreadable = 0, read_whole = 0;
+    for (int i = 0; i < 30; ++i) {
+        const Result result = run(work, {"-t", "l.sfv", "big.r00"});
+        ASSERT_EQ(result.status, 1) << result.out;
+        const std::size_t at = result.out.find("local = 0x");
+        ASSERT_NE(at, std::string::npos) << result.out;
+        const std::string local = result.out.substr(at + 10, 8);
+        if (local == "FFFFFFFF")
+            ++unreadable;
+        else {
+            EXPECT_TRUE(moments.count(local) == 1) << "CRC " << local << " of no moment";
+            ++read_whole;
+        }
+    }
+    write_file(stop, "");
+    int changer_status = 0;
+    waitpid(changer, &changer_status, 0);
+    EXPECT_TRUE(WIFEXITED(changer_status) && WEXITSTATUS(changer_status) == 0);
+    std::printf("%d runs read the file whole, %d found it changing\n", read_whole, unreadable);
+    remove_tree(root);
+}
+
+// CRC-32 of `length` zero bytes, from zlib by doubling with crc32_combine64.
+uLong crc_of_zeros(long long length)
+{
+    constexpr long long MIB = 1 << 20;
+    const std::string zeros(MIB, '\0');
+    const uLong mib = crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(zeros.data()),
+                            static_cast<uInt>(zeros.size()));
+    uLong crc = crc32(0L, Z_NULL, 0);
+    for (long long done = 0; done < length; done += MIB)
+        crc = crc32_combine64(crc, mib, MIB);
+    return crc;
+}
+
+TEST(Large, FiveGibSparseFileCrcAndSize)
+{
+    const std::string root = make_temp_dir();
+    ASSERT_FALSE(root.empty());
+    const std::string work = root + "/work";
+    ASSERT_EQ(mkdir(work.c_str(), 0755), 0);
+    const long long hole = 5LL << 30;
+    const std::string tail = "the end of a 5 GiB volume";
+    const int fd = open((work + "/big.r00").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(pwrite(fd, tail.data(), tail.size(), static_cast<off_t>(hole)),
+              static_cast<ssize_t>(tail.size()));
+    close(fd);
+    const uLong tail_crc = crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(tail.data()),
+                                 static_cast<uInt>(tail.size()));
+    const std::string expected =
+        hex(crc32_combine64(crc_of_zeros(hole), tail_crc, static_cast<z_off64_t>(tail.size())));
+
+    const Result created = run(work, {"-c", "-d", "x.sfv", "big.r00"});
+    EXPECT_EQ(created.status, 0);
+    EXPECT_NE(created.out.find("Adding file: big.r00 ... CRC = 0x" + expected + "\n"),
+              std::string::npos)
+        << created.out;
+    const std::string list = read_file(work + "/x.sfv");
+    const std::string size = std::to_string(hole + static_cast<long long>(tail.size()));
+    EXPECT_NE(list.find("; " + std::string(12 - size.size(), ' ') + size + "  "), std::string::npos)
+        << list;
+    EXPECT_NE(list.find("\r\nbig.r00 " + expected + "\r\n"), std::string::npos) << list;
+    remove_tree(root);
+}
+
+TEST(Large, FiftyThousandEntriesBesideA1024EntryList)
+{
+    const std::string root = make_temp_dir();
+    ASSERT_FALSE(root.empty());
+    const std::string work = root + "/work";
+    ASSERT_EQ(mkdir(work.c_str(), 0755), 0);
+    std::string list;
+    for (int i = 0; i < 1024; ++i) {
+        const std::string name = "v" + std::to_string(i) + ".r00";
+        list += name + " " + crc_of(name) + "\r\n";
+        if (i % 64 != 0) // 16 absent
+            write_file(work + "/" + name, name);
+    }
+    write_file(work + "/l.sfv", list);
+    for (int i = 0; i < 50000; ++i) {
+        const int fd =
+            open((work + "/other." + std::to_string(i)).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        ASSERT_GE(fd, 0);
+        close(fd);
+    }
+
+    const Result whole = run(work, {"-g", "-T", "l.sfv"});
+    EXPECT_EQ(whole.status, 2);
+    EXPECT_NE(whole.out.find("Completion Status: [098%]-[-all.files.CRC.ok-]\n\n"
+                             "1024 file(s) tested - 1008 OK - 0 bad - 16 missing ...\n"),
+              std::string::npos)
+        << whole.out.substr(whole.out.size() > 400 ? whole.out.size() - 400 : 0);
+    for (int i = 0; i < 1024; i += 64)
+        EXPECT_EQ(access((work + "/v" + std::to_string(i) + ".r00.missing").c_str(), F_OK), 0);
+
+    const Result counted = run(work, {"-m", "l.sfv"});
+    EXPECT_EQ(counted.status, 0);
+    EXPECT_NE(counted.out.find("1024                 1008          16  \n"), std::string::npos)
+        << counted.out;
+    remove_tree(root);
+}
+
+} // namespace
