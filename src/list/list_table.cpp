@@ -75,7 +75,12 @@ LoadResult load_list_table(const std::string& path, SplitRule rule, ListTable& t
         std::printf("zantra cannot handle more than %zu files\n", TABLE_CAPACITY);
         return LoadResult::table_full;
     }
-    return read == ListRead::complete ? LoadResult::loaded : LoadResult::cannot_open;
+    if (read != ListRead::complete) {
+        std::fflush(stdout);
+        print_cannot_open_list(path);
+        return LoadResult::cannot_open;
+    }
+    return LoadResult::loaded;
 }
 
 std::optional<std::size_t> find_listed(const ListTable& table, std::string_view name)

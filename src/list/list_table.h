@@ -39,12 +39,13 @@ enum class SplitRule {
 
 enum class LoadResult {
     loaded,
-    cannot_open, // nothing printed; the caller reports it
+    cannot_open, // "Oh mama! I can't open ..." has been printed on standard error
     table_full,  // the table-full message has been printed on standard output
 };
 
 // Fills `table` from the entry lines of the list at `path`, split by `rule`. On the 1025th
-// entry line it prints "zantra cannot handle more than 1024 files" and stops.
+// entry line it prints "zantra cannot handle more than 1024 files" and stops; a list that
+// cannot be opened or read gets its message too.
 [[nodiscard]] LoadResult load_list_table(const std::string& path, SplitRule rule, ListTable& table);
 
 // Appends one entry and indexes its name.

@@ -1,6 +1,5 @@
 // -m: count the listed files present in the current directory, reading none of them.
 
-#include "list/list_reading.h"
 #include "list/list_table.h"
 #include "ops/operations.h"
 #include "site/markers.h"
@@ -16,14 +15,8 @@ int run_count_missing(const RunOptions& options)
     if (options.glftpd_mode)
         std::printf("Using glftpd mode\n");
     ListTable table;
-    switch (load_list_table(options.list_path, SplitRule::first_word, table)) {
-    case LoadResult::loaded: break;
-    case LoadResult::cannot_open:
-        std::fflush(stdout);
-        print_cannot_open_list(options.list_path);
+    if (load_list_table(options.list_path, SplitRule::first_word, table) != LoadResult::loaded)
         return 1;
-    case LoadResult::table_full: return 1;
-    }
 
     const std::vector<std::string> old_completion_dirs =
         scan_directory(table, options.glftpd_mode, nullptr);

@@ -2,7 +2,6 @@
 
 #include "checksum/crc32.h"
 #include "checksum/file_checksum.h"
-#include "list/list_reading.h"
 #include "list/list_table.h"
 #include "ops/operations.h"
 #include "site/markers.h"
@@ -20,14 +19,8 @@ int run_test_list(const RunOptions& options)
     if (options.glftpd_mode)
         std::printf("Using glftpd mode\n");
     ListTable table;
-    switch (load_list_table(options.list_path, SplitRule::last_blank, table)) {
-    case LoadResult::loaded: break;
-    case LoadResult::cannot_open:
-        std::fflush(stdout);
-        print_cannot_open_list(options.list_path);
+    if (load_list_table(options.list_path, SplitRule::last_blank, table) != LoadResult::loaded)
         return 1;
-    case LoadResult::table_full: return 1;
-    }
 
     // Files are tested in the order the directory delivers them.
     int bad = 0;
