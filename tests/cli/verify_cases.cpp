@@ -1,6 +1,7 @@
 // -t, -T and -m, plain and in glftpd mode: verdicts, summaries, statuses, and exactly which
 // markers, ".bad" files and completion directories a run leaves behind.
 
+#include "expected_output.h"
 #include "harness.h"
 
 #include <gtest/gtest.h>
@@ -38,51 +39,9 @@ std::string line(const std::string& name, const std::string& content,
 const std::string REL_SFV = HEADER + line("rel.rar", RAR) + line("rel.r00", R00) +
                             line("rel.r01", R01) + line("rel.r02", R02);
 
-std::vector<Entry> with(std::vector<Entry> entries, const std::vector<Entry>& more)
-{
-    entries.insert(entries.end(), more.begin(), more.end());
-    return entries;
-}
-
 const std::vector<Entry> RELEASE = {file("rel.sfv", REL_SFV), file("rel.rar", RAR),
                                     file("rel.r00", R00), file("rel.r01", R01),
                                     file("rel.r02", R02)};
-
-std::string completion(const std::string& percent)
-{
-    return "[" + percent + "%]-[-all.files.CRC.ok-]";
-}
-
-std::string status_line(const std::string& percent)
-{
-    return "Completion Status: " + completion(percent) + "\n";
-}
-
-// -t output pieces.
-std::string tested(const std::string& operand, const std::string& local, const std::string& listed,
-                   const std::string& verdict)
-{
-    return "Testing " + operand + " ... local = 0x" + local + ", listed = 0x" + listed + " - " +
-           verdict + "\n";
-}
-
-std::string not_listed(const std::string& operand, const std::string& local)
-{
-    return "Testing " + operand + " ... local = 0x" + local + ", listed = MISSING\n";
-}
-
-std::string t_summary(int tested_count, int ok, int bad, int missing)
-{
-    return "\n" + std::to_string(tested_count) + " file(s) tested - " + std::to_string(ok) +
-           " OK - " + std::to_string(bad) + " bad - " + std::to_string(missing) + " missing...\n";
-}
-
-// -T output pieces.
-std::string whole_heading(const std::string& list, bool glftpd)
-{
-    return BANNER + "\nProcessing complete check of " + list + " ...\n" +
-           (glftpd ? "Using glftpd mode\n" : "");
-}
 
 std::string checked(const std::string& name, const std::string& listed_content,
                     const std::string& content)
@@ -91,17 +50,6 @@ std::string checked(const std::string& name, const std::string& listed_content,
     const std::string local = crc_of(content);
     return "Testing " + name + " ... listed = 0x" + listed + " ... local = 0x" + local + " ... " +
            (listed == local ? "OK" : "BAD") + "\n";
-}
-
-std::string absent(const std::string& name, const std::string& listed)
-{
-    return "Testing " + name + " ... listed = 0x" + listed + " ... Local = MISSING\n";
-}
-
-std::string whole_summary(int count, int ok, int bad, int missing)
-{
-    return "\n" + std::to_string(count) + " file(s) tested - " + std::to_string(ok) + " OK - " +
-           std::to_string(bad) + " bad - " + std::to_string(missing) + " missing ...\n\n";
 }
 
 // The lines of `lines` in the order the directory delivers their names.
@@ -129,19 +77,6 @@ std::string lower(std::string text)
         if (c >= 'A' && c <= 'Z')
             c = static_cast<char>(c - 'A' + 'a');
     return text;
-}
-
-const std::string CANT_OPEN_TAIL = " ... :-(\n";
-
-// The -m table: three numbers left-aligned in at least four columns under their headings.
-std::string count_table(int listed, int local, int missing)
-{
-    auto column = [](int n) {
-        std::string text = std::to_string(n);
-        return text + std::string(text.size() < 4 ? 4 - text.size() : 0, ' ');
-    };
-    return "[total files listed] [local files] [missing files]\n" + column(listed) +
-           std::string(17, ' ') + column(local) + std::string(10, ' ') + column(missing) + "\n";
 }
 
 std::vector<Case> test_files_cases()
