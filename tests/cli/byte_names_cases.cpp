@@ -52,7 +52,8 @@ std::vector<Case> byte_names_cases()
          {file("l.sfv", listed(UPPER_UMLAUT)), file(UPPER_UMLAUT_LOWER_REST, VOLUME)},
          {"-T", "l.sfv"},
          0,
-         whole_heading("l.sfv", false) + whole_ok(UPPER_UMLAUT_LOWER_REST) + whole_summary(1, 1, 0, 0)},
+         whole_heading("l.sfv", false) + whole_ok(UPPER_UMLAUT_LOWER_REST) +
+             whole_summary(1, 1, 0, 0)},
 
         {"Latin1LetterCaseIsNotFolded",
          {file("l.sfv", listed(LATIN1_UPPER)), file(LATIN1_LOWER, VOLUME)},

@@ -31,12 +31,6 @@ namespace
 constexpr int TIMEOUT_SECONDS = 60;
 constexpr off_t LARGEST_COMPARED_FILE = 16 << 20;
 
-std::string binary_path()
-{
-    const char* other = std::getenv("ZANTRA_TEST_BINARY");
-    return other != nullptr && *other != '\0' ? other : ZANTRA_BINARY;
-}
-
 std::string replace_all(std::string text, const std::string& from, const std::string& to)
 {
     for (std::size_t at = text.find(from); at != std::string::npos;
@@ -65,27 +59,6 @@ std::string visible(const std::string& text)
             shown += static_cast<char>(c);
     }
     return shown;
-}
-
-std::string read_file(const std::string& path)
-{
-    std::string content;
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
-    if (fd < 0)
-        return content;
-    char buffer[65536];
-    for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;)
-        content.append(buffer, static_cast<std::size_t>(got));
-    close(fd);
-    return content;
-}
-
-void write_file(const std::string& path, const std::string& content)
-{
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    ASSERT_GE(fd, 0) << path << ": " << std::strerror(errno);
-    ASSERT_EQ(write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
-    close(fd);
 }
 
 mode_t default_mode(Kind kind)
@@ -195,22 +168,6 @@ std::vector<std::string> directory_order(const std::string& directory)
         closedir(stream);
     }
     return names;
-}
-
-void remove_tree(const std::string& path)
-{
-    struct stat info {
-    };
-    if (lstat(path.c_str(), &info) != 0)
-        return;
-    if (S_ISDIR(info.st_mode)) {
-        chmod(path.c_str(), 0700);
-        for (const std::string& name : directory_order(path))
-            remove_tree(path + "/" + name);
-        rmdir(path.c_str());
-    } else {
-        unlink(path.c_str());
-    }
 }
 
 // Puts NAME=value into `env`, replacing an earlier setting of the same name, so that the
@@ -464,6 +421,49 @@ void expect_tree(const std::vector<Entry>& expected_entries, std::vector<Entry> 
 }
 
 } // namespace
+
+std::string binary_path()
+{
+    const char* other = std::getenv("ZANTRA_TEST_BINARY");
+    return other != nullptr && *other != '\0' ? other : ZANTRA_BINARY;
+}
+
+std::string read_file(const std::string& path)
+{
+    std::string content;
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+    if (fd < 0)
+        return content;
+    char buffer[65536];
+    for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;)
+        content.append(buffer, static_cast<std::size_t>(got));
+    close(fd);
+    return content;
+}
+
+void write_file(const std::string& path, const std::string& content)
+{
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0) << path << ": " << std::strerror(errno);
+    ASSERT_EQ(write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
+    close(fd);
+}
+
+void remove_tree(const std::string& path)
+{
+    struct stat info {
+    };
+    if (lstat(path.c_str(), &info) != 0)
+        return;
+    if (S_ISDIR(info.st_mode)) {
+        chmod(path.c_str(), 0700);
+        for (const std::string& name : directory_order(path))
+            remove_tree(path + "/" + name);
+        rmdir(path.c_str());
+    } else {
+        unlink(path.c_str());
+    }
+}
 
 std::vector<std::string> suite_child_env()
 {

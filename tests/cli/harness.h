@@ -93,6 +93,19 @@ Outcome run_case(const Case& c);
 // Adds a GoogleTest failure for every difference between the case's expectations and the outcome.
 void expect_outcome(const Case& c, const Outcome& outcome);
 
+// The binary under test: the environment's ZANTRA_TEST_BINARY when set, else the one built.
+std::string binary_path();
+
+// The whole contents of a file; empty when it cannot be opened. Never waits on a FIFO.
+std::string read_file(const std::string& path);
+
+// Creates or replaces a file (mode 0644 less the umask) holding `content`; a failure fails the
+// test.
+void write_file(const std::string& path, const std::string& content);
+
+// Removes a file, or a directory with everything in it; failures are ignored.
+void remove_tree(const std::string& path);
+
 // The CRC-32 of `content` as eight upper-case hex digits, computed with zlib.
 std::string crc_of(const std::string& content);
 

@@ -3,6 +3,8 @@
 // it is read; a 5 GiB sparse file; a directory of 50 000 entries beside a 1024-entry list.
 // Every wait is bounded; a run still going after a minute is killed and counted as a hang.
 
+#include "harness.h"
+
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -22,20 +24,16 @@
 #include <unistd.h>
 #include <vector>
 
-#ifndef ZANTRA_BINARY
-#error "ZANTRA_BINARY must name the binary under test"
-#endif
-
 namespace
 {
 
-constexpr int HANG_SECONDS = 60;
+using zantra_cli::binary_path;
+using zantra_cli::crc_of;
+using zantra_cli::read_file;
+using zantra_cli::remove_tree;
+using zantra_cli::write_file;
 
-std::string binary_path()
-{
-    const char* other = std::getenv("ZANTRA_TEST_BINARY");
-    return other != nullptr && *other != '\0' ? other : ZANTRA_BINARY;
-}
+constexpr int HANG_SECONDS = 60;
 
 std::string make_temp_dir()
 {
@@ -44,60 +42,11 @@ std::string make_temp_dir()
     return made != nullptr ? made : "";
 }
 
-void write_file(const std::string& path, const std::string& content)
-{
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0) << path;
-    ASSERT_EQ(write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
-    close(fd);
-}
-
-std::string read_file(const std::string& path)
-{
-    std::string content;
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
-    if (fd < 0)
-        return content;
-    char buffer[65536];
-    for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;)
-        content.append(buffer, static_cast<std::size_t>(got));
-    close(fd);
-    return content;
-}
-
 std::string hex(uLong crc)
 {
     char text[16];
     std::snprintf(text, sizeof text, "%08lX", crc);
     return text;
-}
-
-std::string crc_of(const std::string& content)
-{
-    return hex(crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(content.data()),
-                     static_cast<uInt>(content.size())));
-}
-
-void remove_tree(const std::string& path)
-{
-    struct stat info {
-    };
-    if (lstat(path.c_str(), &info) != 0)
-        return;
-    if (S_ISDIR(info.st_mode)) {
-        if (DIR* directory = opendir(path.c_str())) {
-            std::vector<std::string> names;
-            while (const struct dirent* item = readdir(directory))
-                if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0)
-                    names.emplace_back(item->d_name);
-            closedir(directory);
-            for (const std::string& name : names)
-                remove_tree(path + "/" + name);
-        }
-        rmdir(path.c_str());
-    } else {
-        unlink(path.c_str());
-    }
 }
 
 // Every name in a directory with its kind and, for files, contents: what two runs must agree on.
