@@ -144,6 +144,16 @@ std::FILE* create_list_file(const std::string& path)
     return list;
 }
 
+void print_refusal(const PlannedOperand& planned)
+{
+    if (planned.refusal == Refusal::too_long)
+        std::fprintf(stderr, "Oh mama! %s is too long for an SFV line ... omitting!\n",
+                     planned.name->c_str());
+    else
+        std::fprintf(stderr, "Oh mama! %s cannot be read back from an SFV line ... omitting!\n",
+                     planned.name->c_str());
+}
+
 void print_cannot_write(const std::string& list_path)
 {
     std::fprintf(stderr, "Oh mama! We can't write to %s (check permissions!), aborting ...\n",
@@ -168,15 +178,8 @@ int run_create(const RunOptions& options)
     int status = 0;
     for (std::size_t i = 0; written && i < plan.size(); ++i) {
         const PlannedOperand& planned = plan[i];
-        if (planned.refusal == Refusal::too_long) {
-            std::fprintf(stderr, "Oh mama! %s is too long for an SFV line ... omitting!\n",
-                         planned.name->c_str());
-            status = 1;
-            continue;
-        }
-        if (planned.refusal == Refusal::not_read_back) {
-            std::fprintf(stderr, "Oh mama! %s cannot be read back from an SFV line ... omitting!\n",
-                         planned.name->c_str());
+        if (planned.refusal != Refusal::none) {
+            print_refusal(planned);
             status = 1;
             continue;
         }
