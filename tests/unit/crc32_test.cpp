@@ -3,6 +3,8 @@
 #include "checksum/crc32.h"
 #include "checksum/file_checksum.h"
 
+#include "crc32_vectors.h"
+
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -37,19 +39,7 @@ std::vector<unsigned char> random_bytes(std::mt19937& generator, std::size_t len
 
 TEST(Crc32, KnownVectors)
 {
-    struct Vector {
-        std::string text;
-        std::uint32_t crc;
-    };
-    const Vector vectors[] = {
-        {"", 0x00000000u},
-        {"a", 0xE8B7BE43u},
-        {"abc", 0x352441C2u},
-        {"123456789", 0xCBF43926u},
-        {"The quick brown fox jumps over the lazy dog", 0x414FA339u},
-        {std::string("\xFF\xFF\xFF\xFF", 4), 0xFFFFFFFFu},
-    };
-    for (const Vector& v : vectors) {
+    for (const Crc32Vector& v : CRC32_VECTORS) {
         EXPECT_EQ(crc32_of_bytes(v.text.data(), v.text.size()), v.crc) << '"' << v.text << '"';
         EXPECT_EQ(crc32_feed_bytewise(CRC32_PRESET, v.text.data(), v.text.size()) ^ CRC32_PRESET,
                   v.crc);
