@@ -1,6 +1,7 @@
 #include "checksum/file_checksum.h"
 
 #include "checksum/crc32.h"
+#include "cli/console.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -93,7 +94,7 @@ std::optional<std::uint32_t> crc32_of_file(const std::string& path, FileIdentity
         close(fd);
     }
     if (!crc)
-        std::fprintf(stderr, "\nFatal error: cannot read file: %s\n", path.c_str());
+        print_message("\nFatal error: cannot read file: %s\n", shown_in_message(path).c_str());
     return crc;
 }
 

@@ -1,13 +1,17 @@
 #include "cli/usage.h"
 
+#include "cli/console.h"
+
 #include <cstdio>
+#include <string>
 
 namespace zantra
 {
 
 void print_help(const char* invocation_name)
 {
-    const char* name = invocation_name != nullptr ? invocation_name : "zantra";
+    const std::string shown_name = shown(invocation_name != nullptr ? invocation_name : "zantra");
+    const char* name = shown_name.c_str();
     std::printf("\nUsage: %s mode [option] sfv-filename [filename...]\n\n", name);
     std::fputs("Possible modes: -c : create SFV file (only read .rar file as default, see -a)\n"
                "                -t : test single file(s) (multiple filenames possible)\n"

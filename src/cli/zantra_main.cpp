@@ -1,5 +1,6 @@
 #include "cli/zantra.h"
 
+#include "cli/console.h"
 #include "cli/options.h"
 #include "cli/usage.h"
 #include "list/list_format.h"
@@ -28,7 +29,9 @@ int run_operation(const RunOptions& options)
 
 int zantra_main(int argc, char* argv[])
 {
+    start_console();
     std::printf("%s\n", BANNER_TEXT);
+    std::fflush(stdout); // before getopt's diagnostics, if any
     const ParsedCommandLine parsed = parse_command_line(argc, argv);
     int status = 0;
     switch (parsed.outcome) {
@@ -40,7 +43,13 @@ int zantra_main(int argc, char* argv[])
         break;
     case ParseOutcome::run: status = run_operation(parsed.options); break;
     }
-    std::fflush(stdout);
+    // What reaches the console never decides what is done on disk, but a run whose report
+    // was lost is not a success.
+    if (!finish_console()) {
+        print_message("Oh mama! I can't write to standard output ... :-(\n");
+        if (status == 0)
+            status = 1;
+    }
     return status;
 }
 

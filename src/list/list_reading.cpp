@@ -1,5 +1,6 @@
 #include "list/list_reading.h"
 
+#include "cli/console.h"
 #include "list/list_format.h"
 
 #include <fcntl.h>
@@ -199,7 +200,7 @@ ListRead for_each_entry_line(const std::string& path,
 
 void print_cannot_open_list(const std::string& path)
 {
-    std::fprintf(stderr, "Oh mama! I can't open %s ... :-(\n", path.c_str());
+    print_message("Oh mama! I can't open %s ... :-(\n", shown_in_message(path).c_str());
 }
 
 std::optional<std::vector<std::string>> read_banner_pieces(const std::string& path)

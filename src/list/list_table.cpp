@@ -76,7 +76,6 @@ LoadResult load_list_table(const std::string& path, SplitRule rule, ListTable& t
         return LoadResult::table_full;
     }
     if (read != ListRead::complete) {
-        std::fflush(stdout);
         print_cannot_open_list(path);
         return LoadResult::cannot_open;
     }

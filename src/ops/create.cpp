@@ -1,6 +1,7 @@
 // -c: create a list from the file operands.
 
 #include "checksum/file_checksum.h"
+#include "cli/console.h"
 #include "list/list_format.h"
 #include "list/list_reading.h"
 #include "ops/operations.h"
@@ -85,9 +86,9 @@ std::vector<PlannedOperand> plan_operands(const RunOptions& options)
 
 void print_heading(const RunOptions& options)
 {
-    std::printf("\nCreating new checksum file: %s\n", options.list_path.c_str());
+    std::printf("\nCreating new checksum file: %s\n", shown(options.list_path).c_str());
     if (options.use_banner)
-        std::printf("Adding banner file        : %s\n", options.banner_path.c_str());
+        std::printf("Adding banner file        : %s\n", shown(options.banner_path).c_str());
     if (options.win_sfv_mode)
         std::printf("Using compatibility mode  : Win-SFV\n");
     if (options.add_all_files)
@@ -111,8 +112,8 @@ bool write_header(std::FILE* list, const RunOptions& options,
     if (options.use_banner) {
         const auto pieces = read_banner_pieces(options.banner_path);
         if (!pieces)
-            std::fprintf(stderr, "Oh mama! I couldn't find logo file %s ... omitting!\n",
-                         options.banner_path.c_str());
+            print_message("Oh mama! I couldn't find logo file %s ... omitting!\n",
+                          shown_in_message(options.banner_path).c_str());
         else
             for (const std::string& piece : *pieces)
                 ok = ok && put(list, format_banner_line(piece));
@@ -147,17 +148,17 @@ std::FILE* create_list_file(const std::string& path)
 void print_refusal(const PlannedOperand& planned)
 {
     if (planned.refusal == Refusal::too_long)
-        std::fprintf(stderr, "Oh mama! %s is too long for an SFV line ... omitting!\n",
-                     planned.name->c_str());
+        print_message("Oh mama! %s is too long for an SFV line ... omitting!\n",
+                      shown_in_message(*planned.name).c_str());
     else
-        std::fprintf(stderr, "Oh mama! %s cannot be read back from an SFV line ... omitting!\n",
-                     planned.name->c_str());
+        print_message("Oh mama! %s cannot be read back from an SFV line ... omitting!\n",
+                      shown_in_message(*planned.name).c_str());
 }
 
 void print_cannot_write(const std::string& list_path)
 {
-    std::fprintf(stderr, "Oh mama! We can't write to %s (check permissions!), aborting ...\n",
-                 list_path.c_str());
+    print_message("Oh mama! We can't write to %s (check permissions!), aborting ...\n",
+                  shown_in_message(list_path).c_str());
 }
 
 } // namespace
@@ -185,7 +186,7 @@ int run_create(const RunOptions& options)
         }
         if (!planned.listed)
             continue;
-        std::printf("Adding file: %s ... ", planned.name->c_str());
+        std::printf("Adding file: %s ... ", shown(*planned.name).c_str());
         std::fflush(stdout);
         const std::optional<std::uint32_t> crc = crc32_of_file(*planned.name);
         if (!crc) {
@@ -200,7 +201,6 @@ int run_create(const RunOptions& options)
     }
     written = (std::fclose(list) == 0) && written;
     if (!written) {
-        std::fflush(stdout);
         print_cannot_write(options.list_path);
         return 1;
     }

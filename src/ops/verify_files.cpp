@@ -2,6 +2,7 @@
 
 #include "checksum/crc32.h"
 #include "checksum/file_checksum.h"
+#include "cli/console.h"
 #include "list/list_reading.h"
 #include "list/names.h"
 #include "ops/operations.h"
@@ -46,7 +47,7 @@ void judge_listed(const std::string& operand, std::uint32_t local, const FileIde
 // Tests one operand; false when the list cannot be opened or read.
 bool test_one_file(const RunOptions& options, const std::string& operand, Tally& tally)
 {
-    std::printf("Testing %s ... ", operand.c_str());
+    std::printf("Testing %s ... ", shown(operand).c_str());
     std::fflush(stdout);
     FileIdentity tested;
     const std::optional<std::uint32_t> local = crc32_of_file(operand, &tested);
@@ -86,7 +87,6 @@ int run_test_files(const RunOptions& options)
     Tally tally;
     for (const std::string& operand : options.files) {
         if (!test_one_file(options, operand, tally)) {
-            std::fflush(stdout);
             print_cannot_open_list(options.list_path);
             return 1;
         }

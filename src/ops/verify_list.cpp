@@ -2,6 +2,7 @@
 
 #include "checksum/crc32.h"
 #include "checksum/file_checksum.h"
+#include "cli/console.h"
 #include "list/list_table.h"
 #include "ops/operations.h"
 #include "site/markers.h"
@@ -15,7 +16,7 @@ namespace zantra
 
 int run_test_list(const RunOptions& options)
 {
-    std::printf("\nProcessing complete check of %s ...\n", options.list_path.c_str());
+    std::printf("\nProcessing complete check of %s ...\n", shown(options.list_path).c_str());
     if (options.glftpd_mode)
         std::printf("Using glftpd mode\n");
     ListTable table;
@@ -28,7 +29,7 @@ int run_test_list(const RunOptions& options)
     const std::vector<std::string> old_completion_dirs =
         scan_directory(table, options.glftpd_mode, [&](std::size_t index, const std::string& name) {
             const ListEntry& entry = table.entries[index];
-            std::printf("Testing %s ... listed = 0x%08" PRIX32 " ... ", name.c_str(),
+            std::printf("Testing %s ... listed = 0x%08" PRIX32 " ... ", shown(name).c_str(),
                         entry.listed_crc);
             std::fflush(stdout);
             const std::optional<std::uint32_t> local = crc32_of_file(name);
@@ -52,7 +53,7 @@ int run_test_list(const RunOptions& options)
             continue;
         }
         std::printf("Testing %s ... listed = 0x%08" PRIX32 " ... Local = MISSING\n",
-                    entry.name.c_str(), entry.listed_crc);
+                    shown(entry.name).c_str(), entry.listed_crc);
         ++missing;
         if (options.glftpd_mode)
             touch_marker(entry.name, MISSING_SUFFIX);

@@ -1,5 +1,7 @@
-// The command line: what is accepted, what prints the usage text, and -v.
+// The command line: what is accepted, what prints the usage text, and -v; and the console:
+// standard streams that are closed, full, unread or shared, and what the status then says.
 
+#include "expected_output.h"
 #include "harness.h"
 
 #include <gtest/gtest.h>
@@ -51,8 +53,62 @@ std::vector<Case> command_line_cases()
     };
 }
 
+// Console output never decides what is done on disk; a report that was lost fails the run.
+std::vector<Case> console_cases()
+{
+    const std::string lost = "Oh mama! I can't write to standard output ... :-(\n";
+    const std::vector<Entry> volumes = {file("a.r00", "abc"), file("b.r00", "bee")};
+    const std::string sfv = entry_line("a.r00", "abc") + entry_line("b.r00", "bee");
+    const std::vector<Entry> written = with(volumes, {file("l.sfv", GENERATED + sfv)});
+    const std::vector<Entry> half = {file("l.sfv", sfv), file("a.r00", "abc")};
+    const std::vector<std::string> create = {"-c", "l.sfv", "a.r00", "b.r00"};
+    return {
+        on_console({"ClosedStdoutIsNeverTheList", volumes, create, 1, "", lost, written},
+                   Console::stdout_closed),
+        on_console({"ClosedStderrIsNeverTheList",
+                    volumes,
+                    {"-c", "l.sfv", "gone.r01", "a.r00", "b.r00"},
+                    1,
+                    create_heading("l.sfv") + adding_missing("gone.r01") + adding("a.r00", "abc") +
+                        adding("b.r00", "bee") + created(2),
+                    "",
+                    written},
+                   Console::stderr_closed),
+        on_console({"ReaderGoneListIsWrittenWhole", volumes, create, 1, "", lost, written},
+                   Console::stdout_unread),
+        on_console({"GlftpdReaderGoneMarkersAreStillKept",
+                    half,
+                    {"-g", "-T", "l.sfv"},
+                    2,
+                    "",
+                    lost,
+                    with(half, {file("b.r00.missing", ""), dir(completion("050"), 0777)})},
+                   Console::stdout_unread),
+        on_console({"FullStdoutFailsACountThatWouldSucceed", half, {"-m", "l.sfv"}, 1, "", lost},
+                   Console::stdout_full),
+        on_console({"FullStdoutFailsTheVersion", {}, {"-v"}, 1, "", lost}, Console::stdout_full),
+        on_console({"OnePipeRefusalComesAfterTheLineBeforeIt",
+                    with(volumes, {file("#c.r00", "c")}),
+                    {"-c", "l.sfv", "a.r00", "#c.r00", "b.r00"},
+                    1,
+                    create_heading("l.sfv") + adding("a.r00", "abc") +
+                        "Oh mama! #c.r00 cannot be read back from an SFV line ... omitting!\n" +
+                        adding("b.r00", "bee") + created(2),
+                    "",
+                    with(written, {file("#c.r00", "c")})},
+                   Console::one_pipe),
+        on_console({"OnePipeGetoptDiagnosticComesAfterTheVersionLine",
+                    {},
+                    {"-x", "-c", "l.sfv"},
+                    1,
+                    BANNER + UNKNOWN_X + usage_text()},
+                   Console::one_pipe),
+    };
+}
+
 } // namespace
 
 ZANTRA_CLI_CASES(CommandLine, command_line_cases);
+ZANTRA_CLI_CASES(ConsoleStreams, console_cases);
 
 } // namespace zantra_cli

@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #ifndef ZANTRA_BINARY
@@ -227,28 +228,113 @@ pid_t start_pipe_writer(const int fds[2], const std::string& content)
     return writer;
 }
 
-// Starts a helper that copies what arrives in a new pipe to the file `path` until the pipe's
-// last writer closes it. Returns the helper's id and sets `write_end`; -1 on failure. The
-// run's own output goes through it when a file-size limit applies, which pipes escape.
-pid_t start_collector(const std::string& path, int& write_end)
+// Starts a helper that copies what can be read from `from` to the file `path` until the
+// other end is gone: the last writer of a pipe, or every user of a terminal's other side.
+// The helper closes `others` first, so that it keeps no other end open itself.
+pid_t start_collector(int from, const std::string& path, const std::vector<int>& others)
 {
-    int fds[2];
-    if (pipe(fds) != 0)
-        return -1;
     std::fflush(nullptr);
     const pid_t collector = fork();
     if (collector == 0) {
-        close(fds[1]);
+        for (const int fd : others)
+            close(fd);
         const int out = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         char buffer[65536];
-        for (ssize_t got; (got = read(fds[0], buffer, sizeof buffer)) > 0;)
+        for (ssize_t got; (got = read(from, buffer, sizeof buffer)) > 0;)
             if (out < 0 || write(out, buffer, static_cast<std::size_t>(got)) != got)
                 _exit(1);
         _exit(0);
     }
-    close(fds[0]);
-    write_end = fds[1];
+    close(from);
     return collector;
+}
+
+// The run's standard output and error as the case connects them, and the helpers that
+// collect what arrives through pipes or a terminal into the files "stdout" and "stderr".
+struct Streams {
+    int out = -1; // -1: the run starts with the descriptor closed
+    int err = -1;
+    std::vector<int> parent_ends; // closed by the test once the run has started
+    std::vector<pid_t> collectors;
+};
+
+// A pipe whose reading end a collector copies to `path`; its writing end, or -1.
+int collected_pipe(const std::string& path, Streams& streams)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return -1;
+    std::vector<int> others = streams.parent_ends;
+    others.push_back(fds[1]);
+    streams.collectors.push_back(start_collector(fds[0], path, others));
+    streams.parent_ends.push_back(fds[1]);
+    return fds[1];
+}
+
+// The other side of a new pseudo-terminal that passes output on unchanged (no CR added before
+// each line feed); a collector copies what arrives to `path`. -1 on failure.
+int collected_terminal(const std::string& path, Streams& streams)
+{
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+        return -1;
+    const int side = open(ptsname(master), O_RDWR | O_NOCTTY);
+    struct termios settings {
+    };
+    if (side < 0 || tcgetattr(side, &settings) != 0)
+        return -1;
+    settings.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    if (tcsetattr(side, TCSANOW, &settings) != 0)
+        return -1;
+    std::vector<int> others = streams.parent_ends;
+    others.push_back(side);
+    streams.collectors.push_back(start_collector(master, path, others));
+    streams.parent_ends.push_back(side);
+    return side;
+}
+
+int output_file(const std::string& path, Streams& streams)
+{
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    streams.parent_ends.push_back(fd);
+    return fd;
+}
+
+Streams connect_streams(const std::string& root, const Case& c)
+{
+    Streams streams;
+    const std::string out = root + "/stdout", err = root + "/stderr";
+    switch (c.console) {
+    case Console::files:
+        // Through pipes when a file-size limit applies, which pipes escape.
+        streams.out = c.file_size_limit ? collected_pipe(out, streams) : output_file(out, streams);
+        streams.err = c.file_size_limit ? collected_pipe(err, streams) : output_file(err, streams);
+        break;
+    case Console::one_pipe: streams.out = streams.err = collected_pipe(out, streams); break;
+    case Console::terminal: streams.out = streams.err = collected_terminal(out, streams); break;
+    case Console::stdout_closed: streams.err = output_file(err, streams); break;
+    case Console::stderr_closed: streams.out = output_file(out, streams); break;
+    case Console::stdout_full:
+        streams.out = output_file("/dev/full", streams);
+        streams.err = output_file(err, streams);
+        break;
+    case Console::stdout_unread: {
+        int fds[2] = {-1, -1};
+        if (pipe(fds) == 0)
+            close(fds[0]);
+        streams.out = fds[1];
+        streams.parent_ends.push_back(fds[1]);
+        streams.err = output_file(err, streams);
+        break;
+    }
+    }
+    return streams;
+}
+
+// Makes `fd` the standard descriptor `target` of the run, or closes `target` when `fd` is -1.
+bool put_stream(int fd, int target)
+{
+    return fd < 0 ? close(target) == 0 || errno == EBADF : dup2(fd, target) == target;
 }
 
 // Runs the binary in `work` and returns its wait status, or -1 when it had to be killed.
@@ -282,24 +368,16 @@ int spawn(const std::string& root, const Case& c)
         return -1;
     std::fflush(nullptr);
     const pid_t writer = c.stdin_content ? start_pipe_writer(input, *c.stdin_content) : -1;
-    int collected[2] = {-1, -1};
-    pid_t collectors[2] = {-1, -1};
-    if (c.file_size_limit) {
-        collectors[0] = start_collector(root + "/stdout", collected[0]);
-        collectors[1] = start_collector(root + "/stderr", collected[1]);
-    }
+    Streams streams = connect_streams(root, c);
     const pid_t child = fork();
     if (child == 0) {
         const int in = c.stdin_content ? input[0] : open("/dev/null", O_RDONLY);
-        const int out = c.file_size_limit
-                            ? collected[0]
-                            : open((root + "/stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = c.file_size_limit
-                            ? collected[1]
-                            : open((root + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
-            dup2(err, 2) < 0 || chdir((root + "/work").c_str()) != 0)
+        const bool wanted = (streams.out >= 0 || c.console == Console::stdout_closed) &&
+                            (streams.err >= 0 || c.console == Console::stderr_closed);
+        if (in < 0 || !wanted || dup2(in, 0) < 0 || !put_stream(streams.out, 1) ||
+            !put_stream(streams.err, 2) || chdir((root + "/work").c_str()) != 0)
             _exit(126);
+        signal(SIGPIPE, SIG_DFL);
         if (c.stdin_content) {
             close(input[0]);
             close(input[1]);
@@ -315,6 +393,9 @@ int spawn(const std::string& root, const Case& c)
         execve(program.c_str(), argv.data(), envp.data());
         _exit(127);
     }
+    for (const int fd : streams.parent_ends)
+        if (fd >= 0)
+            close(fd);
     if (c.stdin_content) {
         close(input[0]);
         close(input[1]);
@@ -332,11 +413,7 @@ int spawn(const std::string& root, const Case& c)
         }
         usleep(5000);
     }
-    // Both write ends first: each collector holds a copy of the other's until it ends.
-    for (const int write_end : collected)
-        if (write_end >= 0)
-            close(write_end);
-    for (const pid_t collector : collectors)
+    for (const pid_t collector : streams.collectors)
         if (collector > 0)
             waitpid(collector, nullptr, 0);
     if (writer > 0) {
@@ -536,6 +613,12 @@ Entry hard_link(std::string path, std::string existing)
     entry.kind = Kind::hard_link;
     entry.content = std::move(existing);
     return entry;
+}
+
+Case on_console(Case c, Console console)
+{
+    c.console = console;
+    return c;
 }
 
 Outcome run_case(const Case& c)

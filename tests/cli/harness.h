@@ -38,6 +38,17 @@ Entry fifo(std::string path);
 Entry unix_socket(std::string path); // a bound Unix-domain socket nobody listens on
 Entry hard_link(std::string path, std::string existing); // `existing` as relative to work
 
+// How a run's standard output and error are connected.
+enum class Console {
+    files,         // each to a file of its own
+    one_pipe,      // both into one pipe, as with 2>&1 | cat; `out` expects both
+    terminal,      // both on one pseudo-terminal; `out` expects both
+    stdout_closed, // as with >&-; `out` expects nothing
+    stderr_closed, // as with 2>&-; `err` expects nothing
+    stdout_full,   // standard output is /dev/full
+    stdout_unread, // a pipe whose reader has gone, as behind | head -1; `out` expects nothing
+};
+
 struct Case {
     std::string name; // a test name: letters, digits and underscores
     std::vector<Entry> before;
@@ -57,7 +68,11 @@ struct Case {
     // When set, the largest file the run may write (RLIMIT_FSIZE, with SIGXFSZ ignored), so that
     // a write past it fails with EFBIG.
     std::optional<off_t> file_size_limit;
+    Console console = Console::files;
 };
+
+// The case `c` with its standard streams connected as `console` says.
+Case on_console(Case c, Console console);
 
 // In args, out, err and expected contents, "@ROOT@" stands for the absolute path of the
 // temporary directory that holds "work" and "outside". In expected file contents "@NOW@"

@@ -92,7 +92,31 @@ std::vector<Case> hostile_list_cases()
                                      "@ROOT@/outside/a.r00 00000000\r\n. 00000000\r\n"
                                      ".. 00000000\r\n-dash.r00 00000000\r\n";
 
+    // Names that would command a terminal: each control byte is shown as "?" there, and
+    // passed on as it is through a pipe.
+    const std::string escape_name = "a\x1B[1Ab.r00", return_name = "c\rOK.r00";
+    const std::string escape_sfv = entry_line(escape_name, "x") + entry_line(return_name, "y");
+    const std::vector<Entry> escape_files = {file("t.sfv", escape_sfv), file(escape_name, "x")};
+    const auto terminal_report = [&](const std::string& escape, const std::string& ret) {
+        return whole_heading("t.sfv", false) + checked(escape, crc_of("x"), crc_of("x"), "OK") +
+               absent(ret, crc_of("y")) + whole_summary(2, 1, 0, 1);
+    };
+
     return {
+        on_console({"TerminalShowsControlBytesOfNamesAsQuestionMarks", escape_files, {"-T", "t.sfv"},
+                    2, terminal_report("a?[1Ab.r00", "c?OK.r00")},
+                   Console::terminal),
+        on_console({"PipeGetsTheRawBytesOfNames", escape_files, {"-T", "t.sfv"}, 2,
+                    terminal_report(escape_name, return_name)},
+                   Console::one_pipe),
+        on_console({"TerminalShowsControlBytesInMessagesAsQuestionMarks",
+                    {file("t.sfv", escape_sfv)},
+                    {"-t", "t.sfv", "gone\x07\x7F\xC3\xA9.r00"},
+                    1,
+                    BANNER + "Testing gone??\xC3\xA9.r00 ... " + fatal("gone??\xC3\xA9.r00") +
+                        "local = 0xFFFFFFFF, listed = MISSING\n" + t_summary(1, 0, 0, 1)},
+                   Console::terminal),
+
         {"GlftpdPrintfDirectivesAreNamesLikeAnyOther",
          {file("p.sfv", printf_sfv), file(present_printf, "here")},
          {"-g", "-T", "p.sfv"},
