@@ -80,6 +80,36 @@ void start_reading(LineReader& reader)
         reader.pending = head;
 }
 
+// True when `text` is a hexadecimal number and nothing else: digits, after an optional 0x.
+bool is_hex_number(std::string_view text)
+{
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+        text.remove_prefix(2);
+    if (text.empty())
+        return false;
+    for (const char c : text)
+        if (hex_digit_value(static_cast<unsigned char>(c)) < 0)
+            return false;
+    return true;
+}
+
+// Where the last-blank split cuts a line: at its last blank, line end included, unless blanks
+// or tabs follow the CRC before the line end (as hand-edited lists and some tools leave them):
+// then at the last blank before the CRC's digits. No blank at all: npos.
+std::size_t split_point(std::string_view line)
+{
+    const std::size_t last_blank = line.rfind(' ');
+    std::string_view text = line.substr(0, line.find_last_not_of("\r\n") + 1);
+    const std::size_t last_visible = text.find_last_not_of(" \t");
+    if (last_visible == std::string_view::npos || last_visible + 1 == text.size())
+        return last_blank;
+    text = text.substr(0, last_visible + 1);
+    const std::size_t blank = text.rfind(' ');
+    if (blank == std::string_view::npos || !is_hex_number(text.substr(blank + 1)))
+        return last_blank;
+    return blank;
+}
+
 void skip_rest_of_line(LineReader& reader)
 {
     for (int c = next_byte(reader); c != EOF && c != '\n'; c = next_byte(reader)) {
@@ -135,7 +165,7 @@ std::uint32_t read_hex_crc(std::string_view text)
 
 std::optional<SplitEntry> split_entry_line(std::string_view line)
 {
-    const std::size_t blank = line.rfind(' ');
+    const std::size_t blank = split_point(line);
     if (blank == std::string_view::npos)
         return std::nullopt;
     return SplitEntry{std::string(line.substr(0, blank)), read_hex_crc(line.substr(blank + 1))};

@@ -39,8 +39,9 @@ struct SplitEntry {
 };
 
 // Last-blank split: the name is everything before the last blank of the line (line end
-// included in the search), the CRC is read from what follows it. Nothing when the line holds
-// no blank.
+// included in the search), the CRC is read from what follows it; but blanks and tabs between a
+// CRC's last digit and the line end are no split points ("a.r00 CBF43926 " is a.r00). Nothing
+// when the line holds no blank.
 [[nodiscard]] std::optional<SplitEntry> split_entry_line(std::string_view line);
 
 // First-word split: the first run of non-white-space bytes after any leading white space.

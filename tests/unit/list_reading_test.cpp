@@ -79,7 +79,11 @@ TEST(ListLines, LastBlankSplit)
         {"test.r00 0A1B2C3D\r\n", true, "test.r00", 0x0A1B2C3Du},
         {"Some File.r00 0a1b2c3d\n", true, "Some File.r00", 0x0A1B2C3Du},
         {"test.r00  0A1B2C3D\r\n", true, "test.r00 ", 0x0A1B2C3Du},
-        {"test.r00 0A1B2C3D \r\n", true, "test.r00 0A1B2C3D", 0u},
+        {"test.r00 0A1B2C3D \r\n", true, "test.r00", 0x0A1B2C3Du},
+        {"test.r00  0x0a1b2c3d\t \n", true, "test.r00 ", 0x0A1B2C3Du},
+        {"a.r00 \r\n", true, "a.r00", 0u},
+        {"Some File.r0a \n", true, "Some File.r0a", 0u}, // no number before the blank
+        {"test.r00\t0A1B2C3D \n", true, "test.r00\t0A1B2C3D", 0u},
         {"\ttabbed.r00 12\n", true, "\ttabbed.r00", 0x12u},
         {"noblank.r00\n", false, "", 0u},
         {"name\tCRC\t1234\n", false, "", 0u},
