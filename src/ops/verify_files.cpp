@@ -59,16 +59,25 @@ bool test_one_file(const RunOptions& options, const std::string& operand, Tally&
         return false;
     std::optional<SplitEntry> match;
     if (local) {
-        // The first entry whose name begins with the operand, letters folded.
+        // The first entry whose name is the operand, letters folded; failing that, the first
+        // whose name begins with it. So "movie.rar" listed after "movie.rar.part2" is found.
+        std::optional<SplitEntry> first_beginning;
         const ListRead read = read_entry_lines(list.get(), [&](std::string_view line) {
-            match = split_entry_line(line);
-            if (match && starts_with_folded(match->name, operand))
+            std::optional<SplitEntry> entry = split_entry_line(line);
+            if (!entry || !starts_with_folded(entry->name, operand))
+                return true;
+            if (entry->name.size() == operand.size()) {
+                match = std::move(entry);
                 return false;
-            match.reset();
+            }
+            if (!first_beginning)
+                first_beginning = std::move(entry);
             return true;
         });
         if (read == ListRead::cannot_open)
             return false;
+        if (!match)
+            match = std::move(first_beginning);
     }
     if (match) {
         judge_listed(operand, *local, tested, *match, options.glftpd_mode, tally);
