@@ -1,9 +1,11 @@
 #include "list/list_table.h"
 
+#include "cli/console.h"
 #include "list/list_reading.h"
 #include "list/names.h"
 #include "site/markers.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <dirent.h>
 
@@ -56,7 +58,7 @@ ListEntry split_by(SplitRule rule, std::string_view line)
 void add_list_entry(ListTable& table, ListEntry entry)
 {
     if (!entry.name.empty())
-        table.index[match_key(entry.name)] = table.entries.size();
+        table.index[match_key(entry.name)].push_back(table.entries.size());
     table.entries.push_back(std::move(entry));
 }
 
@@ -82,15 +84,23 @@ LoadResult load_list_table(const std::string& path, SplitRule rule, ListTable& t
     return LoadResult::loaded;
 }
 
-std::optional<std::size_t> find_listed(const ListTable& table, std::string_view name)
+std::span<const std::size_t> entries_named(const ListTable& table, std::string_view name)
 {
     const std::string key = match_key(name);
     if (key.empty())
-        return std::nullopt;
+        return {};
     const auto found = table.index.find(key);
     if (found == table.index.end())
-        return std::nullopt;
+        return {};
     return found->second;
+}
+
+std::optional<std::size_t> find_listed(const ListTable& table, std::string_view name)
+{
+    const std::span<const std::size_t> named = entries_named(table, name);
+    if (named.empty())
+        return std::nullopt;
+    return named.back();
 }
 
 bool is_completion_dir_entry(std::string_view name, EntryType type)
@@ -101,28 +111,38 @@ bool is_completion_dir_entry(std::string_view name, EntryType type)
            name.substr(5) == tail;
 }
 
-std::vector<std::string> scan_directory(ListTable& table, bool glftpd_mode,
-                                        const MatchAction& on_match)
+DirectoryScan scan_directory(ListTable& table, bool glftpd_mode, const MatchAction& on_match)
 {
-    std::vector<std::string> completion_dirs;
+    DirectoryScan scan;
     DIR* directory = opendir(".");
     if (directory == nullptr)
-        return completion_dirs;
-    while (const struct dirent* item = readdir(directory)) {
+        return scan;
+    for (;;) {
+        errno = 0;
+        const struct dirent* item = readdir(directory);
+        if (item == nullptr) {
+            scan.complete = errno == 0;
+            break;
+        }
         const std::string name = item->d_name;
         const EntryType type = type_of(*item);
         if (glftpd_mode && is_completion_dir_entry(name, type))
-            completion_dirs.push_back(name);
+            scan.completion_dirs.push_back(name);
         if (type != EntryType::regular && type != EntryType::unknown)
             continue;
-        if (const auto index = find_listed(table, name)) {
-            table.entries[*index].found = true;
-            if (on_match)
-                on_match(*index, name);
-        }
+        const std::span<const std::size_t> named = entries_named(table, name);
+        if (named.empty())
+            continue;
+        // A list that names one file twice must not report it missing under either entry.
+        for (const std::size_t index : named)
+            table.entries[index].found = true;
+        if (on_match)
+            on_match(named.back(), name);
     }
     closedir(directory);
-    return completion_dirs;
+    if (!scan.complete)
+        print_message("Oh mama! I can't read the current directory ... :-(\n");
+    return scan;
 }
 
 } // namespace zantra

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -27,9 +28,9 @@ struct ListEntry {
 
 struct ListTable {
     std::vector<ListEntry> entries; // in list order, at most TABLE_CAPACITY
-    // Each entry's name as matched (letters folded, cut at 250 bytes or a NUL byte) to the
-    // highest index holding it.
-    std::unordered_map<std::string, std::size_t> index;
+    // Each entry's name as matched (letters folded, cut at 250 bytes or a NUL byte) to every
+    // index holding it, in list order.
+    std::unordered_map<std::string, std::vector<std::size_t>> index;
 };
 
 enum class SplitRule {
@@ -51,8 +52,12 @@ enum class LoadResult {
 // Appends one entry and indexes its name.
 void add_list_entry(ListTable& table, ListEntry entry);
 
-// The index of the last entry whose name matches `name` (ASCII letters folded, over at most
-// NAME_COMPARE_MAX bytes), or nothing.
+// The indexes of every entry whose name matches `name` (ASCII letters folded, over at most
+// NAME_COMPARE_MAX bytes), in list order; none for an empty name.
+[[nodiscard]] std::span<const std::size_t> entries_named(const ListTable& table,
+                                                         std::string_view name);
+
+// The index of the last entry whose name matches `name`, or nothing.
 [[nodiscard]] std::optional<std::size_t> find_listed(const ListTable& table, std::string_view name);
 
 // The directory-entry types the scan tells apart (0 where the file system reports none).
@@ -60,13 +65,22 @@ enum class EntryType { unknown, regular, directory, other };
 
 using MatchAction = std::function<void(std::size_t index, const std::string& name_on_disk)>;
 
+// What a walk of the current directory saw.
+struct DirectoryScan {
+    // In glftpd mode, every completion directory seen, in directory order (runs that met in one
+    // directory can leave more than one).
+    std::vector<std::string> completion_dirs;
+    bool complete = true; // false when a read failed part-way
+};
+
 // Walks the current directory in the order the system delivers it. Every regular file (or
-// entry of unreported type) whose name is listed marks its entry found and is handed to
-// `on_match`, which may be empty. In glftpd mode it also collects every completion directory
-// seen (runs that met in one directory can leave more than one). Returns their names in
-// directory order; none when none was seen or the directory cannot be read.
-std::vector<std::string> scan_directory(ListTable& table, bool glftpd_mode,
-                                        const MatchAction& on_match);
+// entry of unreported type) whose name is listed marks every entry of that name found and is
+// handed to `on_match` (which may be empty) with the last of them. A directory that cannot be
+// opened reads as empty; one whose reading fails part-way writes "Oh mama! I can't read the
+// current directory ... :-(\n" to standard error and is not complete, since any entry after
+// that point may be present.
+[[nodiscard]] DirectoryScan scan_directory(ListTable& table, bool glftpd_mode,
+                                           const MatchAction& on_match);
 
 // True when a directory entry of this name and type is an earlier completion directory.
 [[nodiscard]] bool is_completion_dir_entry(std::string_view name, EntryType type);

@@ -18,8 +18,9 @@ int run_count_missing(const RunOptions& options)
     if (load_list_table(options.list_path, SplitRule::first_word, table) != LoadResult::loaded)
         return 1;
 
-    const std::vector<std::string> old_completion_dirs =
-        scan_directory(table, options.glftpd_mode, nullptr);
+    const DirectoryScan scan = scan_directory(table, options.glftpd_mode, nullptr);
+    if (!scan.complete)
+        return 1;
     int local = 0;
     for (const ListEntry& entry : table.entries) {
         if (entry.found) {
@@ -33,7 +34,7 @@ int run_count_missing(const RunOptions& options)
 
     const int count = static_cast<int>(table.entries.size());
     if (options.glftpd_mode)
-        update_completion_dir(old_completion_dirs, completion_percent(local, count));
+        update_completion_dir(scan.completion_dirs, completion_percent(local, count));
     else
         std::printf("[total files listed] [local files] [missing files]\n"
                     "%-4d                 %-4d          %-4d\n",

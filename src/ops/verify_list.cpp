@@ -26,7 +26,7 @@ int run_test_list(const RunOptions& options)
     // Files are tested in the order the directory delivers them.
     int bad = 0;
     int missing = 0;
-    const std::vector<std::string> old_completion_dirs =
+    const DirectoryScan scan =
         scan_directory(table, options.glftpd_mode, [&](std::size_t index, const std::string& name) {
             const ListEntry& entry = table.entries[index];
             std::printf("Testing %s ... listed = 0x%08" PRIX32 " ... ", shown(name).c_str(),
@@ -45,6 +45,8 @@ int run_test_list(const RunOptions& options)
             }
             std::fflush(stdout);
         });
+    if (!scan.complete)
+        return 1; // nothing may be judged missing from a scan that did not finish
 
     for (const ListEntry& entry : table.entries) {
         if (entry.found) {
@@ -61,7 +63,7 @@ int run_test_list(const RunOptions& options)
 
     const int count = static_cast<int>(table.entries.size());
     if (options.glftpd_mode)
-        update_completion_dir(old_completion_dirs, completion_percent(count - missing, count));
+        update_completion_dir(scan.completion_dirs, completion_percent(count - missing, count));
     std::printf("\n%d file(s) tested - %d OK - %d bad - %d missing ...\n\n", count,
                 std::max(0, count - bad - missing), bad, missing);
     std::fflush(stdout);

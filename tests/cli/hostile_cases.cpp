@@ -82,7 +82,7 @@ std::vector<Case> hostile_list_cases()
     for (int i = 0; i < 16; ++i)
         binary_absent += absent(binary_name, "00000000");
     // Read by the first-word split: 00..08 (cut at its NUL, so never found) and sixteen times
-    // 0E..1F, of which only the last is marked found.
+    // 0E..1F, all sixteen found by one file of that name.
     const std::string first_word = byte_run(0x0E, 0x1F);
 
     const std::vector<Entry> outside = {
@@ -103,10 +103,16 @@ std::vector<Case> hostile_list_cases()
     };
 
     return {
-        on_console({"TerminalShowsControlBytesOfNamesAsQuestionMarks", escape_files, {"-T", "t.sfv"},
-                    2, terminal_report("a?[1Ab.r00", "c?OK.r00")},
+        on_console({"TerminalShowsControlBytesOfNamesAsQuestionMarks",
+                    escape_files,
+                    {"-T", "t.sfv"},
+                    2,
+                    terminal_report("a?[1Ab.r00", "c?OK.r00")},
                    Console::terminal),
-        on_console({"PipeGetsTheRawBytesOfNames", escape_files, {"-T", "t.sfv"}, 2,
+        on_console({"PipeGetsTheRawBytesOfNames",
+                    escape_files,
+                    {"-T", "t.sfv"},
+                    2,
                     terminal_report(escape_name, return_name)},
                    Console::one_pipe),
         on_console({"TerminalShowsControlBytesInMessagesAsQuestionMarks",
@@ -228,7 +234,7 @@ std::vector<Case> hostile_list_cases()
          {file("bin.sfv", binary), file(first_word, "")},
          {"-m", "bin.sfv"},
          0,
-         count_heading(false) + count_table(17, 1, 16)},
+         count_heading(false) + count_table(17, 16, 1)},
 
         {"GlftpdBinaryFileAsListCounted",
          {file("bin.sfv", binary)},
@@ -599,6 +605,8 @@ std::vector<Case> read_fault_cases()
     const std::string sfv = entry_line("big.r00", big) + entry_line("b.r00", "bee");
     const std::string three =
         entry_line("a.r00", "abc") + entry_line("b.r00", "bee") + entry_line("c.r00", "sea");
+    const std::string unreadable_directory =
+        "Oh mama! I can't read the current directory ... :-(\n";
     return {
         {"ReadFailsPartWayWhileCreating",
          files,
@@ -703,6 +711,25 @@ std::vector<Case> read_fault_cases()
          "Oh mama! I can't open l.sfv" + CANT_OPEN_TAIL,
          {},
          fault("l.sfv", "ZANTRA_FAULT_READ=eio:20")},
+
+        // A scan that did not finish says nothing about the files after the failure.
+        {"GlftpdDirectoryReadFailsPartWayWhenCounting",
+         {file("l.sfv", three), file("a.r00", "abc"), file("b.r00", "bee")},
+         {"-g", "-m", "l.sfv"},
+         1,
+         count_heading(true),
+         unreadable_directory,
+         {},
+         fault("", "ZANTRA_FAULT_READDIR=eio:3")},
+
+        {"GlftpdDirectoryReadFailsInWholeTest",
+         {file("l.sfv", three), file("a.r00", "abc"), file("c.r00.missing", "")},
+         {"-g", "-T", "l.sfv"},
+         1,
+         whole_heading("l.sfv", true),
+         unreadable_directory,
+         {},
+         fault("", "ZANTRA_FAULT_READDIR=eio:0")},
 
         {"BannerReadFailsPartWay",
          {file("logo", "line one\nline two\n"), file("a.r00", "abc")},

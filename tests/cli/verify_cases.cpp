@@ -106,6 +106,20 @@ std::vector<Case> test_files_cases()
          heading + tested("a.r00", crc_of("second"), crc_of("first"), "BAD") +
              t_summary(1, 0, 1, 0)},
 
+        {"GlftpdNameThatIsTheOperandBeatsAnEarlierLongerOne",
+         {file("m.sfv", line("movie.rar.part2", "other") + line("movie.rar", "good")),
+          file("movie.rar", "good"), file("movie.rar.part2.bad", "keep")},
+         {"-g", "-t", "m.sfv", "movie.rar"},
+         0,
+         heading + tested("movie.rar", crc_of("good"), crc_of("good"), "OK") +
+             t_summary(1, 1, 0, 0)},
+
+        {"GlftpdBlankAfterTheCrcIsNoPartOfTheName",
+         {file("b.sfv", "test.r00 CBF43926 \r\n"), file("test.r00", "123456789")},
+         {"-g", "-t", "b.sfv", "test.r00"},
+         0,
+         heading + tested("test.r00", "CBF43926", "CBF43926", "OK") + t_summary(1, 1, 0, 0)},
+
         {"DirectoryPartDoesNotMatch",
          RELEASE,
          {"-t", "rel.sfv", "./rel.r00"},
@@ -332,12 +346,17 @@ std::vector<Case> test_list_cases()
          std::vector<Entry>{file("d.sfv", "sub.r00 00000000\r\n"), dir("sub.r00"),
                             file("sub.r00.missing", ""), dir(completion("000"), 0777)}},
 
-        {"SameNameListedTwiceOnlyTheLaterIsFound",
-         {file("twice.sfv", line("rel.r00", "old") + line("REL.r00", R00)), file("rel.r00", R00)},
-         {"-T", "twice.sfv"},
-         2,
-         whole_heading("twice.sfv", false) + checked("rel.r00", R00, R00) +
-             absent("rel.r00", crc_of("old")) + whole_summary(2, 1, 0, 1)},
+        // Tested once, against the later entry; neither entry is missing.
+        {"GlftpdSameFileListedTwiceIsFoundUnderBoth",
+         {file("twice.sfv", line("rel.r00", "old") + line("REL.r00", R00)), file("rel.r00", R00),
+          file("rel.r00.missing", "")},
+         {"-g", "-T", "twice.sfv"},
+         0,
+         whole_heading("twice.sfv", true) + checked("rel.r00", R00, R00) + status_line("100") +
+             whole_summary(2, 2, 0, 0),
+         "",
+         std::vector<Entry>{file("twice.sfv", line("rel.r00", "old") + line("REL.r00", R00)),
+                            file("rel.r00", R00), dir(completion("100"), 0777)}},
 
         ordered(
             {"CaseVariantsOnDiskBothMatchAndOkNeverGoesNegative",
@@ -499,6 +518,15 @@ std::vector<Case> count_missing_cases()
          {"-m", "w.sfv"},
          0,
          heading + count_table(2, 1, 1)},
+        {"GlftpdSameFileListedTwice",
+         {file("twice.sfv", "a.r00 00000000\r\nA.R00 00000000\r\n"), file("a.r00", ""),
+          file("a.r00.missing", "")},
+         {"-g", "-m", "twice.sfv"},
+         0,
+         heading + "Using glftpd mode\n" + status_line("100"),
+         "",
+         std::vector<Entry>{file("twice.sfv", "a.r00 00000000\r\nA.R00 00000000\r\n"),
+                            file("a.r00", ""), dir(completion("100"), 0777)}},
         {"ListThatCannotBeOpened",
          {},
          {"-g", "-m", "none.sfv"},

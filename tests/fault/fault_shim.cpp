@@ -7,6 +7,8 @@
 //   ZANTRA_FAULT_READ=truncate:N:M  after N bytes, the file is cut to M bytes (once)
 //   ZANTRA_FAULT_READ=grow:N:K      after N bytes, K bytes are appended to the file (once)
 //   ZANTRA_FAULT_FCLOSE=1           fclose of a stream on the path closes it and reports EIO
+//   ZANTRA_FAULT_READDIR=eio:N      after N entries, reading any directory fails with EIO
+//                                   (no path needed)
 //
 // Reads through descriptors (read) and through streams (getc, fgetc) are both counted; a read
 // that would cross N is cut short at N, so that the fault comes exactly there. The variables
@@ -18,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <mutex>
@@ -36,6 +39,7 @@ struct Settings {
     long long after = 0;    // N
     long long argument = 0; // M or K
     bool fail_fclose = false;
+    long long readdir_after = -1; // entries delivered before readdir fails; -1: never
 };
 
 const Settings& settings()
@@ -55,6 +59,9 @@ const Settings& settings()
             s.after = n;
             s.argument = m;
         }
+        if (const char* readdir_fault = std::getenv("ZANTRA_FAULT_READDIR"))
+            if (std::sscanf(readdir_fault, "eio:%lld", &s.readdir_after) != 1)
+                s.readdir_after = -1;
         if (const char* fclose_fault = std::getenv("ZANTRA_FAULT_FCLOSE"))
             s.fail_fclose = std::strcmp(fclose_fault, "1") == 0;
         return s;
@@ -152,6 +159,19 @@ int opened(int fd, const char* path)
     if (fd >= 0 && is_target(path))
         track(fd, nullptr);
     return fd;
+}
+
+// True when this read of a directory must fail: N entries have been delivered.
+bool directory_read_fails()
+{
+    static long long delivered = 0;
+    const long long after = settings().readdir_after;
+    if (after < 0 || delivered < after) {
+        ++delivered;
+        return false;
+    }
+    errno = EIO;
+    return true;
 }
 
 mode_t mode_argument(int flags, va_list arguments)
@@ -305,6 +325,18 @@ int fgetc(FILE* stream)
     if (c != EOF)
         ++t->delivered;
     return c;
+}
+
+struct dirent* readdir(DIR* directory)
+{
+    static const auto real_readdir = next<struct dirent* (*)(DIR*)>("readdir");
+    return directory_read_fails() ? nullptr : real_readdir(directory);
+}
+
+struct dirent64* readdir64(DIR* directory)
+{
+    static const auto real_readdir64 = next<struct dirent64* (*)(DIR*)>("readdir64");
+    return directory_read_fails() ? nullptr : real_readdir64(directory);
 }
 
 int getc(FILE* stream)
