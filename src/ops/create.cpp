@@ -43,12 +43,11 @@ bool is_archive_volume(std::string_view operand)
            operand.find(".0") != std::string_view::npos;
 }
 
-// The date line of an operand; one whose size and time cannot be read shows 0 bytes and the epoch.
-std::string date_line_of(const std::string& operand)
+// The date line of an operand whose status `info` holds, or, when `known` is false, of one
+// that cannot be stat-ed: that shows 0 bytes and the epoch.
+std::string date_line_of(const std::string& operand, bool known, const struct stat& info)
 {
-    struct stat info {
-    };
-    if (stat(operand.c_str(), &info) != 0)
+    if (!known)
         return format_date_line(0, 0, operand);
     return format_date_line(static_cast<std::int64_t>(info.st_size), info.st_mtime, operand);
 }
@@ -68,16 +67,24 @@ Refusal refusal_of(const PlannedOperand& planned, bool add_dates)
     return Refusal::none;
 }
 
-std::vector<PlannedOperand> plan_operands(const RunOptions& options)
+// The operands in order, each with what will be done with it. An operand that is the list
+// being written (`list`), however it is spelled, is passed over as one that is no archive
+// volume is: its CRC would be that of the list's first lines, never of what the list ends up.
+std::vector<PlannedOperand> plan_operands(const RunOptions& options, const struct stat& list)
 {
     std::vector<PlannedOperand> plan;
     plan.reserve(options.files.size());
     for (const std::string& operand : options.files) {
+        struct stat info {
+        };
+        const bool known = stat(operand.c_str(), &info) == 0;
+        if (known && info.st_dev == list.st_dev && info.st_ino == list.st_ino)
+            continue;
         PlannedOperand planned;
         planned.name = &operand;
         planned.listed = options.add_all_files || is_archive_volume(operand);
         if (options.add_dates)
-            planned.date_line = date_line_of(operand);
+            planned.date_line = date_line_of(operand, known, info);
         planned.refusal = refusal_of(planned, options.add_dates);
         plan.push_back(std::move(planned));
     }
@@ -173,7 +180,11 @@ int run_create(const RunOptions& options)
         return 1;
     }
 
-    const std::vector<PlannedOperand> plan = plan_operands(options);
+    struct stat list_status {
+    };
+    if (fstat(fileno(list), &list_status) != 0)
+        list_status = {}; // no file has inode 0: nothing is taken for the list
+    const std::vector<PlannedOperand> plan = plan_operands(options, list_status);
     bool written = write_header(list, options, plan);
     int processed = 0;
     int status = 0;

@@ -69,6 +69,26 @@ std::vector<Case> create_cases()
          std::vector<Entry>{file("rel.rar", RAR), file("rel.r00", R00), file("rel.001", V001),
                             file("rel.nfo", NFO), file("rel.sfv", GENERATED + entry_line("rel.r00", R00))}},
 
+        // Its CRC would be that of the list's first lines: the list is passed over, whatever
+        // its spelling.
+        {"ListNeverListsItself", release_with({hard_link("rel.lnk", "rel.sfv")}),
+         {"-c", "-a", "-d", "rel.sfv", "rel.r00", "rel.sfv", "./rel.sfv", "rel.lnk"}, 0,
+         create_heading("rel.sfv", "Add-all-files mode active\nAdding files' times & dates to SFV file\n") +
+             adding("rel.r00", R00) + created(1),
+         "",
+         [] {
+             const std::string list = GENERATED + dated("25", "rel.r00") + ";\r\n" + entry_line("rel.r00", R00);
+             return std::vector<Entry>{file("rel.rar", RAR), file("rel.r00", R00), file("rel.001", V001),
+                                       file("rel.nfo", NFO), file("rel.sfv", list), file("rel.lnk", list)};
+         }()},
+
+        {"ListNamedLikeAVolumeNeverListsItself",
+         {file("Some.Release-GRP.sfv", "old"), file("Some.Release-GRP.r00", R00)},
+         {"-c", "Some.Release-GRP.sfv", "Some.Release-GRP.r00", "Some.Release-GRP.sfv"}, 0,
+         create_heading("Some.Release-GRP.sfv") + adding("Some.Release-GRP.r00", R00) + created(1), "",
+         std::vector<Entry>{file("Some.Release-GRP.sfv", GENERATED + entry_line("Some.Release-GRP.r00", R00)),
+                            file("Some.Release-GRP.r00", R00)}},
+
         {"WholeOperandTextIsSearched",
          {dir("release"), file("release/info.txt", "i"), dir("dir.r"), file("dir.r/info.txt", "j"),
           file("UPPER.R05", "u")},
