@@ -1,0 +1,81 @@
+#!/bin/sh
+# The site parts of CI, as root on Debian 12:
+#   .ci/site.sh install       before the README's test command: what the site tests need (pure-ftpd,
+#                             pure-pw, openssl, python3), so that the command registers them;
+#   .ci/site.sh check BUILD   after it: both site tests were registered and ran in BUILD; then the
+#                             static build for chroots: no dynamic dependencies, runs alone in an
+#                             empty chroot, passes the black-box suite and both site tests.
+set -eu
+cd "$(dirname "$0")/.."
+
+install_tools() {
+    missing=""
+    for package in pure-ftpd openssl python3; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" || missing="$missing $package"
+    done
+    if [ -n "$missing" ]; then
+        export DEBIAN_FRONTEND=noninteractive
+        apt-get -o DPkg::Lock::Timeout=600 update -qq
+        # shellcheck disable=SC2086 # one word per package
+        apt-get -o DPkg::Lock::Timeout=600 install -y -qq $missing
+    fi
+    for program in /usr/sbin/pure-ftpd /usr/sbin/pure-uploadscript pure-pw openssl python3; do
+        command -v "$program" >/dev/null || { echo "CI: $program is missing" >&2; exit 1; }
+    done
+}
+
+# site_tests BUILD LOG: runs the site tests of BUILD verbosely into LOG; both must report that
+# every check passed (a skipped test prints no such line).
+site_tests() {
+    status=0
+    ctest --test-dir "$1" -L site --output-on-failure -V >"$2" 2>&1 || status=$?
+    grep -E 'site (pure-ftpd|glftpd): [0-9]+ checks|FAIL|tests passed' "$2" | sed 's/^[0-9]*: //'
+    passed=$(grep -cE 'site (pure-ftpd|glftpd): [0-9]+ checks, 0 failed$' "$2" || true)
+    [ "$status" -eq 0 ] && [ "$passed" -eq 2 ] ||
+        { echo "CI: the site tests of $1 did not both run and pass (see $2)" >&2; exit 1; }
+}
+
+check() {
+    build=$1
+    registered=$(ctest --test-dir "$build" -N -L site | grep -c 'Test *#' || true)
+    [ "$registered" -eq 2 ] || { echo "CI: $registered site tests registered in $build, expected 2" >&2; exit 1; }
+    site_tests "$build" "$build/site-tests.log"
+
+    cmake -S . -B build-static -DZANTRA_BUILD_TESTS=OFF -DZANTRA_STATIC=ON -DZANTRA_WERROR=ON
+    cmake --build build-static -j2
+    static=$(pwd)/build-static/src/zantra
+    if readelf -d "$static" | grep -q NEEDED || readelf -l "$static" | grep -q 'program interpreter'; then
+        echo "CI: $static is not statically linked:" >&2
+        readelf -d "$static" >&2
+        exit 1
+    fi
+
+    # Alone in an empty chroot, as in glftpd's: the one file is all it needs, glftpd mode included.
+    jail=$(mktemp -d "${TMPDIR:-/tmp}/zantra-chroot.XXXXXX")
+    trap 'rm -rf "$jail"' EXIT
+    mkdir "$jail/bin"
+    cp "$static" "$jail/bin/zantra"
+    printf 'first volume\n' >"$jail/rel.r00"
+    printf 'second volume\n' >"$jail/rel.r01"
+    chroot "$jail" /bin/zantra -c rel.sfv rel.r00 rel.r01 >/dev/null
+    rm "$jail/rel.r01"
+    status=0
+    chroot "$jail" /bin/zantra -g -T rel.sfv >/dev/null || status=$?
+    [ "$status" -eq 2 ] && [ -f "$jail/rel.r01.missing" ] && [ -d "$jail/[050%]-[-all.files.CRC.ok-]" ] ||
+        { echo "CI: the static zantra did not keep the glftpd bookkeeping in a chroot" >&2; exit 1; }
+
+    # The cases that preload the fault library are left out: nothing interposes in a static binary.
+    ZANTRA_TEST_BINARY=$static ctest --test-dir "$build" --output-on-failure -j2 -R '^Cases/' -E '^Cases/ReadFault\.'
+    export ZANTRA_TEST_BINARY="$static"
+    site_tests "$build" "$build/site-tests-static.log"
+    unset ZANTRA_TEST_BINARY
+}
+
+case ${1:-} in
+install) install_tools ;;
+check) check "${2:?usage: .ci/site.sh check BUILD}" ;;
+*)
+    echo "usage: .ci/site.sh install | check BUILD" >&2
+    exit 2
+    ;;
+esac

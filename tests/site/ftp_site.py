@@ -1,0 +1,592 @@
+#!/usr/bin/env python3
+"""zantra on a real FTP site, end to end.
+
+pure-ftpd serves a site root in a temporary directory on 127.0.0.1 and hands every finished upload
+to pure-uploadscript, which runs one of the shipped hook scripts (examples/site/): the pure-ftpd
+script with the upload's absolute path, or glftpd's post_check script with the arguments glftpd
+passes (name, directory, CRC). Releases are uploaded with ftplib, and after each upload, once the
+hook has run, the release directory must show exactly the markers, .bad files and completion
+directory that the uploads so far call for.
+
+Usage: ftp_site.py --hook pure-ftpd|glftpd --zantra PATH --source TREE --pure-ftpd PATH
+                   --pure-uploadscript PATH --pure-pw PATH --openssl PATH
+ZANTRA_TEST_BINARY, when set, names the zantra to test instead of --zantra. Needs root: exits
+with 77 (skipped) without it. Every daemon it starts is stopped by its process id at the end,
+also when a check fails.
+"""
+
+import argparse
+import fcntl
+import ftplib
+import io
+import os
+import random
+import re
+import shutil
+import signal
+import socket
+import stat
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import zlib
+
+SKIP = 77
+UPLOADER_UID = 65534  # nobody: the uploads belong to it, the hook runs as root
+PASSWORD = "zantra-site"
+HOOK_WAIT = 30  # seconds one hook may take to show up in the log
+COMPLETION = re.compile(rb"\[(\d{3})%\]-\[-all\.files\.CRC\.ok-\]")
+SCRIPTS = {"pure-ftpd": "zantra-pure-upload.sh", "glftpd": "zantra-post-check.sh"}
+
+
+def completion_name(percent):
+    return b"[%03d%%]-[-all.files.CRC.ok-]" % percent
+
+
+class Checks:
+    """Counts checks and prints each failure with the step it belongs to."""
+
+    def __init__(self):
+        self.count = 0
+        self.failed = 0
+        self.step = ""
+
+    def __call__(self, ok, message):
+        self.count += 1
+        if not ok:
+            self.failed += 1
+            print(f"FAIL [{self.step}] {message}", flush=True)
+        return ok
+
+
+def crc(data):
+    return b"%08X" % zlib.crc32(data)
+
+
+def sfv(entries):
+    """A list as zantra -c writes one: entries of (name, CRC) in CR LF lines after a comment."""
+    lines = [b"; written by ftp_site.py"] + [name + b" " + value for name, value in entries]
+    return b"".join(line + b"\r\n" for line in lines)
+
+
+def volume(release, name, size):
+    return random.Random(release + b"/" + name.lower()).randbytes(size)
+
+
+def damaged(data):
+    return bytes([data[0] ^ 0x55]) + data[1:]
+
+
+def ftp_path(*parts):
+    """FTP names travel as latin-1, so that every byte from 0x80 up goes over as it is."""
+    return b"/".join(parts).decode("latin-1")
+
+
+class Site:
+    """pure-ftpd and pure-uploadscript on 127.0.0.1 with one uploader, serving root/site."""
+
+    def __init__(self, tools, zantra, hook_command, root, with_hook=True):
+        self.tools, self.zantra, self.root = tools, zantra, root
+        self.site = os.path.join(root, b"site")
+        self.log = os.path.join(root, b"hook.log")  # "status nanoseconds path" per hook run
+        self.output = os.path.join(root, b"hook.out")  # whatever the hook scripts print
+        self.hook_command, self.with_hook = hook_command, with_hook
+        self.daemons = []
+
+    def start(self):
+        if not os.access(self.zantra, os.X_OK):
+            raise FileNotFoundError(f"no zantra to run at {self.zantra!r}")
+        os.chmod(self.root, 0o755)
+        os.mkdir(self.site)
+        os.chown(self.site, UPLOADER_UID, UPLOADER_UID)
+        bin_dir = os.path.join(self.root, b"bin")
+        os.mkdir(bin_dir)
+        os.symlink(os.path.abspath(self.zantra), os.path.join(bin_dir, b"zantra"))
+        self.path = bin_dir + b":/usr/sbin:/usr/bin:/sbin:/bin"
+        self._write_login()
+        self.port = free_port()
+        low = random.Random().randrange(20000, 60000, 50)
+        self._daemon([self.tools.pure_ftpd, "-S", f"127.0.0.1,{self.port}", "-l",
+                      b"puredb:" + os.path.join(self.root, b"pwd.pdb"), "-E", "-A", "-H",
+                      "-f", "none", "-c", "20", "-C", "20", "-p", f"{low}:{low + 49}", "-g",
+                      os.path.join(self.root, b"pure-ftpd.pid")] + (["-o"] if self.with_hook else []))
+        # With -o, pure-ftpd opens the upload pipe before it listens, and that open waits until
+        # pure-uploadscript opens the pipe's other end.
+        if self.with_hook:
+            wrapper = os.path.join(self.root, b"hook.sh")
+            with open(wrapper, "wb") as out:
+                out.write(b"#!/bin/sh\n# Runs the shipped hook as the server would, then logs it.\ncd / || exit 1\n"
+                          b"start=$(date +%s%N)\n" + self.hook_command + b" >>'" + self.output + b"' 2>&1\n"
+                          b"status=$?\nend=$(date +%s%N)\n"
+                          b"printf '%s %s %s\\n' \"$status\" \"$((end - start))\" \"$1\" >>'" + self.log + b"'\n")
+            os.chmod(wrapper, 0o755)
+            open(self.log, "wb").close()
+            uploadscript = self._daemon([self.tools.pure_uploadscript, "-r", wrapper, "-p",
+                                         os.path.join(self.root, b"pure-uploadscript.pid")])
+            wait_until(lambda: reads_upload_pipe(uploadscript.pid), 10, "pure-uploadscript reads the pipe")
+        wait_until(lambda: connectable(self.port), 10, "pure-ftpd accepts connections")
+
+    def _write_login(self):
+        hashed = subprocess.run([self.tools.openssl, "passwd", "-6", "-salt", "zantrasite", PASSWORD],
+                                check=True, capture_output=True).stdout.strip()
+        entry = b"uploader:%s:%d:%d::%s/./::::::::::::\n" % (hashed, UPLOADER_UID, UPLOADER_UID, self.site)
+        with open(os.path.join(self.root, b"pwd"), "wb") as out:
+            out.write(entry)
+        subprocess.run([self.tools.pure_pw, "mkdb", os.path.join(self.root, b"pwd.pdb"), "-f",
+                        os.path.join(self.root, b"pwd")], check=True, capture_output=True)
+
+    def _daemon(self, command):
+        environment = {"PATH": self.path, "LC_ALL": "C"}
+        process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL, cwd=self.root, env=environment)
+        self.daemons.append(process)
+        return process
+
+    def stop(self):
+        """Stops the hook reader, pure-ftpd's session processes and pure-ftpd, by their ids, and
+        returns the ids of those still running afterwards."""
+        started = [pid for process in self.daemons for pid in [process.pid] + children(process.pid)]
+        for process in reversed(self.daemons):
+            for child in children(process.pid):
+                kill(child)
+            kill(process.pid)
+            try:
+                process.wait(10)
+            except subprocess.TimeoutExpired:
+                kill(process.pid, signal.SIGKILL)
+                process.wait(10)
+        self.daemons = []
+        try:
+            wait_until(lambda: not any(map(alive, started)), 10, "the daemons to end")
+        except TimeoutError:
+            pass
+        return [pid for pid in started if alive(pid)]
+
+    def client(self):
+        ftp = ftplib.FTP(encoding="latin-1", timeout=30)
+        ftp.connect("127.0.0.1", self.port)
+        ftp.login("uploader", PASSWORD)
+        return ftp
+
+    def hooks(self):
+        """The hook runs so far, as (status, nanoseconds, path)."""
+        with open(self.log, "rb") as log:
+            return [tuple(line.rstrip(b"\n").split(b" ", 2)) for line in log]
+
+    def wait_hooks(self, count):
+        wait_until(lambda: len(self.hooks()) >= count, HOOK_WAIT + count // 10, f"{count} hook runs")
+
+    def upload(self, ftp, release, name, data):
+        """Uploads one file and waits until the hook has run for it."""
+        runs = len(self.hooks()) if self.with_hook else 0
+        ftp.storbinary("STOR " + ftp_path(release, name), io.BytesIO(data))
+        if self.with_hook:
+            self.wait_hooks(runs + 1)
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def connectable(port):
+    try:
+        socket.create_connection(("127.0.0.1", port), 1).close()
+        return True
+    except OSError:
+        return False
+
+
+def reads_upload_pipe(pid):
+    fds = f"/proc/{pid}/fd"
+    try:
+        return any(os.readlink(f"{fds}/{fd}").endswith("pure-ftpd.upload.pipe") for fd in os.listdir(fds))
+    except OSError:
+        return False
+
+
+def wait_until(condition, seconds, what):
+    deadline = time.monotonic() + seconds
+    while not condition():
+        if time.monotonic() > deadline:
+            raise TimeoutError(f"gave up after {seconds} s waiting for: {what}")
+        time.sleep(0.01)
+
+
+def process_status(pid):
+    """The state letter and the parent of a process, or None when it is gone."""
+    try:
+        with open(f"/proc/{pid}/stat", "rb") as status:
+            fields = status.read().rsplit(b")", 1)[1].split()
+        return fields[0], int(fields[1])
+    except (OSError, IndexError, ValueError):
+        return None
+
+
+def alive(pid):
+    status = process_status(pid)
+    return status is not None and status[0] != b"Z"
+
+
+def children(pid):
+    found = []
+    for entry in filter(str.isdigit, os.listdir("/proc")):
+        status = process_status(entry)
+        if status and status[1] == pid:
+            found += [int(entry)] + children(int(entry))
+    return found
+
+
+def kill(pid, signal_number=signal.SIGTERM):
+    try:
+        os.kill(pid, signal_number)
+    except ProcessLookupError:
+        pass
+
+
+def bookkeeping(directory):
+    """The release's state: names with .missing and .bad, completion percentages, other files."""
+    state = {"missing": set(), "bad": {}, "completion": [], "files": {}}
+    for entry in os.listdir(directory):
+        path = os.path.join(directory, entry)
+        info = os.lstat(path)
+        match = COMPLETION.fullmatch(entry)
+        if match and stat.S_ISDIR(info.st_mode):
+            state["completion"].append(int(match.group(1)))
+        elif entry.endswith(b".missing") and stat.S_ISREG(info.st_mode) and info.st_size == 0:
+            state["missing"].add(entry[: -len(b".missing")])
+        elif entry.endswith(b".bad") and stat.S_ISREG(info.st_mode):
+            state["bad"][entry[: -len(b".bad")]] = read(path)
+        elif stat.S_ISREG(info.st_mode):
+            state["files"][entry] = read(path)
+        else:
+            state["files"][entry] = "not a regular file"
+    return state
+
+
+def read(path):
+    with open(path, "rb") as source:
+        return source.read()
+
+
+def snapshot(top, leave_out):
+    """Every entry under `top` but `leave_out`: type, mode, size, mtime and file contents."""
+    seen = {}
+    for directory, subdirectories, files in os.walk(top):
+        subdirectories[:] = [d for d in subdirectories if os.path.join(directory, d) != leave_out]
+        for name in subdirectories + files:
+            path = os.path.join(directory, name)
+            info = os.lstat(path)
+            seen[path] = (info.st_mode, info.st_size, info.st_mtime_ns,
+                          read(path) if stat.S_ISREG(info.st_mode) else None)
+    return seen
+
+
+def names(text):
+    return {b"rel." + word.encode() for word in text.split()}
+
+
+# The volumes of the releases of the table and their sizes: one over the 1 MiB that zantra reads
+# at a time, one empty.
+VOLUMES = {b"rel.rar": 1_200_000, b"rel.r00": 200_000, b"rel.r01": 65_536, b"rel.r02": 1,
+           b"rel.r03": 0, b"rel.r04": 5_000, b"rel.r05": 300_000}
+LIST, GOOD, DAMAGED, OTHER = "list", "good", "damaged", "other"
+
+# Steps of uploads into one release each. After each upload and its hook run, the release must
+# hold the .missing markers and the .bad files of the volumes named (short names: r03 is rel.r03)
+# and one completion directory with the percentage given; None: no list yet, so no bookkeeping at
+# all. Every file uploaded good must still be there as uploaded. A step marked "show" prints the
+# release's FTP listing before and after it.
+STEPS = [
+    # 1. The list first, then the volumes one by one in a shuffled order.
+    ("Shuffled-GRP", b"rel.sfv", LIST, "rar r00 r01 r02 r03 r04 r05", "", 0),
+    ("Shuffled-GRP", b"rel.r03", GOOD, "rar r00 r01 r02 r04 r05", "", 14),
+    ("Shuffled-GRP", b"rel.rar", GOOD, "r00 r01 r02 r04 r05", "", 28),
+    ("Shuffled-GRP", b"rel.r05", GOOD, "r00 r01 r02 r04", "", 42),
+    ("Shuffled-GRP", b"rel.nfo", OTHER, "r00 r01 r02 r04", "", 42),  # not listed: nothing changes
+    ("Shuffled-GRP", b"rel.r00", GOOD, "r01 r02 r04", "", 57, "show"),
+    ("Shuffled-GRP", b"rel.r04", GOOD, "r01 r02", "", 71),
+    ("Shuffled-GRP", b"rel.r02", GOOD, "r01", "", 85),
+    ("Shuffled-GRP", b"rel.r01", GOOD, "", "", 100),
+    # 2. A volume damaged in transit becomes .bad; uploaded again intact, all is well again.
+    ("Shuffled-GRP", b"rel.r00", DAMAGED, "r00", "r00", 85, "show"),
+    ("Shuffled-GRP", b"rel.r00", GOOD, "", "", 100),
+    # 3. Volumes before the list (one in capitals): the list marks the ones still absent.
+    ("Early-GRP", b"rel.r01", GOOD, "", "", None),
+    ("Early-GRP", b"REL.R04", GOOD, "", "", None),
+    ("Early-GRP", b"rel.rar", GOOD, "", "", None),
+    ("Early-GRP", b"rel.sfv", LIST, "r00 r02 r03 r05", "", 42),
+    ("Early-GRP", b"rel.r00", GOOD, "r02 r03 r05", "", 57),
+]
+
+
+def run_steps(site, ftp, checks):
+    uploaded = {}  # per release: name on disk -> contents
+    for release, name, kind, missing, bad, percent, *show in [(r.encode(), *rest) for r, *rest in STEPS]:
+        checks.step = f"{release.decode()}: {kind} {name.decode()}"
+        files = uploaded.setdefault(release, {})
+        if not files:
+            ftp.mkd(ftp_path(release))
+        if kind == LIST:
+            data = sfv([(volume_name, crc(volume(release, volume_name, size)))
+                        for volume_name, size in VOLUMES.items()])
+        elif kind == OTHER:
+            data = b"not listed\n"
+        else:
+            data = volume(release, name, VOLUMES[name.lower()])
+            data = damaged(data) if kind == DAMAGED else data
+        if show:
+            print_listing(ftp, release, "before")
+        site.upload(ftp, release, name, data)
+        if show:
+            print_listing(ftp, release, "after")
+        files[name] = data
+        state = bookkeeping(os.path.join(site.site, release))
+        checks(state["missing"] == names(missing), f"markers for {sorted(state['missing'])}, expected {missing!r}")
+        checks(set(state["bad"]) == names(bad), f".bad files {sorted(state['bad'])}, expected {bad!r}")
+        checks(state["completion"] == ([] if percent is None else [percent]),
+               f"completion directories {state['completion']}, expected {percent}")
+        kept = {n: d for n, d in files.items() if n not in state["bad"]}
+        checks(state["files"] == kept, f"files {sorted(state['files'])}, expected {sorted(kept)}")
+        for bad_name, contents in state["bad"].items():
+            checks(contents == files.get(bad_name), f"{bad_name} is not the file uploaded damaged")
+
+
+def print_listing(ftp, release, when):
+    print(f"--- FTP listing of {release.decode()} {when} the upload:")
+    ftp.dir(ftp_path(release), lambda line: print("    " + line))
+
+
+def crowd(site, checks, clients=4, count=40):
+    """Scenario 4: four clients upload into one release at once while zantra -g -T runs there in
+    a loop. Afterwards every good volume is there as uploaded, and one more -g -T leaves the same
+    bookkeeping as on a quiet copy of the release."""
+    checks.step = "Crowd-GRP: four clients at once"
+    release = b"Crowd-GRP"
+    volumes = {b"crowd.r%02d" % i: volume(release, b"%d" % i, 500_000) for i in range(count)}
+    ordered = list(volumes)
+    absent, bad_one = ordered[count - 4:], ordered[7]
+    sent = {n: (damaged(d) if n == bad_one else d) for n, d in volumes.items() if n not in absent}
+    ftp = site.client()
+    ftp.mkd(ftp_path(release))
+    site.upload(ftp, release, b"crowd.sfv", sfv([(n, crc(d)) for n, d in volumes.items()]))
+    ftp.quit()
+    directory = os.path.join(site.site, release)
+    runs_before = len(site.hooks())
+    shares = [list(sent)[k::clients] for k in range(clients)]
+    errors = []
+
+    def upload_share(share):
+        try:
+            session = site.client()
+            for name in share:  # at a pace that lets the runs of -T meet the uploads
+                session.storbinary("STOR " + ftp_path(release, name), io.BytesIO(sent[name]), 16384,
+                                   lambda block: time.sleep(0.002))
+            session.quit()
+        except (OSError, EOFError, ftplib.Error) as error:
+            errors.append(error)
+
+    threads = [threading.Thread(target=upload_share, args=(share,)) for share in shares]
+    for thread in threads:
+        thread.start()
+    loops, overlapping, deadline = 0, 0, time.monotonic() + 120
+    while (any(t.is_alive() for t in threads) or len(site.hooks()) < runs_before + len(sent)) \
+            and loops < 500 and time.monotonic() < deadline:
+        overlapping += any(t.is_alive() for t in threads)
+        zantra(site.zantra, directory, "-g", "-T", "crowd.sfv")
+        loops += 1
+    for thread in threads:
+        thread.join(60)
+    checks(not errors, f"uploads failed: {errors}")
+    checks(overlapping > 0, "no zantra -g -T run overlapped the uploads")
+    site.wait_hooks(runs_before + len(sent))
+    state = bookkeeping(directory)
+    for name, data in sent.items():
+        if name != bad_one:
+            checks(state["files"].get(name) == data, f"{name} lost, renamed or changed")
+    checks(state["bad"] == {bad_one: sent[bad_one]}, f".bad files {sorted(state['bad'])}")
+
+    quiet = os.path.join(site.root, b"quiet")
+    os.mkdir(quiet)
+    for name in list(state["files"]) + [n + b".bad" for n in state["bad"]]:
+        shutil.copyfile(os.path.join(directory, name), os.path.join(quiet, name))
+    statuses = [zantra(site.zantra, where, "-g", "-T", "crowd.sfv") for where in (directory, quiet)]
+    busy, calm = bookkeeping(directory), bookkeeping(quiet)
+    checks(statuses[0] == statuses[1] == 2, f"-g -T statuses {statuses}, expected 2 for both")
+    for part in ("missing", "bad", "completion"):
+        checks(busy[part] == calm[part], f"{part}: {busy[part]} after the crowd, {calm[part]} on a quiet copy")
+    checks(calm["missing"] == set(absent) | {bad_one} and calm["completion"] == [87],
+           f"quiet copy: markers {sorted(calm['missing'])}, completion {calm['completion']}")
+    print(f"crowd: {len(sent)} uploads by {clients} clients, {loops} runs of zantra -g -T, "
+          f"{overlapping} of them during the uploads")
+
+
+def zantra(binary, directory, *arguments):
+    return subprocess.run([binary, *arguments], cwd=directory, stdin=subprocess.DEVNULL,
+                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60).returncode
+
+
+CANARY = b"zantra-pwned"
+
+
+def hostile(site, checks):
+    """Scenario 5: a hostile list changes nothing outside its release, and no name it holds or
+    any upload bears runs as a command."""
+    checks.step = "Hostile-GRP: a hostile list"
+    release = b"Hostile-GRP"
+    directory = os.path.join(site.site, release)
+    good = {b"rel.r00": volume(release, b"rel.r00", 4_000), b"-rf.r01": b"leading dash\n",
+            b"$(touch${IFS}" + CANARY + b");.r02": b"command substitution\n"}
+    listed = [(b"../Shuffled-GRP/rel.r00", b"00000000"), (site.site + b"/Shuffled-GRP/rel.r01", b"00000000"),
+              (b"../rel.r02", b"00000000"), (b"/", b"00000000"), (b"..", b"00000000"), (b".", b"00000000"),
+              (b"sub/../../rel.r03", b"00000000"), (b"--help", b"00000000"), (b"-g", b"00000000"),
+              # Listed before rel.r00, whose name begins with it: the good rel.r00 must not be
+              # tested against this entry (needs the exact-match rule of -t).
+              (b"rel.r00.x", b"00000000")]
+    listed += [(name, crc(data)) for name, data in good.items()]
+    listed += [(b"`touch${IFS}" + CANARY + b"`", b"00000000"), (b"x;touch${IFS}" + CANARY + b";", b"00000000"),
+               (b"%s%s%s%s%n%n%n%n", b"00000000"), (b"%999999999d", b"00000000"), (b"\x1b[2J", b"00000000")]
+    before = snapshot(site.site, directory)
+    ftp = site.client()
+    ftp.mkd(ftp_path(release))
+    list_name = b"-T $(touch${IFS}" + CANARY + b");.sfv"
+    site.upload(ftp, release, list_name, sfv(listed))
+    for name, data in good.items():
+        site.upload(ftp, release, name, data)
+    ftp.quit()
+    after = snapshot(site.site, directory)
+    changed = sorted(p for p in set(before) | set(after) if before.get(p) != after.get(p))
+    checks(not changed, f"changed outside the release: {changed}")
+    hits = [os.path.join(d, n) for d, subs, files in os.walk(site.root) for n in subs + files if n == CANARY]
+    hits += [b"/" + CANARY] if os.path.lexists(b"/" + CANARY) else []  # the hook starts in /
+    checks(not hits, f"a name ran as a command: {hits}")
+    state = bookkeeping(directory)
+    checks(state["files"] == {list_name: sfv(listed), **good}, f"files {sorted(state['files'])}")
+    checks(not state["bad"], f"good uploads renamed: {sorted(state['bad'])}")
+    checks(len(state["completion"]) == 1, f"completion directories {state['completion']}")
+
+
+NAMES = [b"My Rel.r05", "Café.r06".encode(), b"Caf\xe9.r07", "中文.r08".encode()]
+
+
+def odd_names(site, checks):
+    """Scenario 6: names with blanks and bytes outside ASCII verify like any other."""
+    release = b"Names-GRP"
+    directory = os.path.join(site.site, release)
+    data = {name: volume(release, name, 10_000 + 1_000 * i) for i, name in enumerate(NAMES)}
+    ftp = site.client()
+    ftp.mkd(ftp_path(release))
+    site.upload(ftp, release, b"names.sfv", sfv([(n, crc(d)) for n, d in data.items()]))
+    steps = [(n, GOOD) for n in NAMES[1:]] + [(NAMES[0], DAMAGED), (NAMES[1], DAMAGED), (NAMES[0], GOOD),
+                                              (NAMES[1], GOOD)]
+    for name, kind in steps:
+        checks.step = f"Names-GRP: {kind} {name!r}"
+        sent = damaged(data[name]) if kind == DAMAGED else data[name]
+        site.upload(ftp, release, name, sent)
+        state = bookkeeping(directory)
+        if kind == DAMAGED:
+            checks(state["bad"].get(name) == sent and name not in state["files"], f"{name!r} is not .bad")
+        else:
+            checks(state["files"].get(name) == sent and name not in state["bad"], f"{name!r} is not kept")
+        # -m takes the first word of an entry for its name: the markers of names with a blank
+        # bear that word and are not checked here.
+        first_words = {n.split(b" ")[0] for n in NAMES if b" " in n}
+        absent = {n for n in NAMES if b" " not in n and n not in state["files"]}
+        checks(state["missing"] - first_words == absent, f"markers {sorted(state['missing'])}")
+    ftp.quit()
+    checks.step = "Names-GRP: zantra -T once all are there"
+    checks(zantra(site.zantra, directory, "-T", "names.sfv") == 0, "zantra -T does not find the release intact")
+
+
+def readme_quotes(source, checks):
+    """README's quotes of the shipped scripts are the scripts, word for word."""
+    checks.step = "README quotes the shipped scripts"
+    with open(os.path.join(source, "README.md"), encoding="utf-8") as readme:
+        text = readme.read()
+    quoted = [re.sub(r"(?m)^    ", "", block) for block in re.findall(r"(?m)^    #!/bin/sh\n(?:    .*\n|\n)*", text)]
+    for script in SCRIPTS.values():
+        with open(os.path.join(source, "examples", "site", script), encoding="utf-8") as shipped:
+            body = shipped.read()
+        checks(body in [q.rstrip("\n") + "\n" for q in quoted], f"README does not quote {script} as shipped")
+    checks(len(quoted) == len(SCRIPTS), f"README quotes {len(quoted)} scripts, {len(SCRIPTS)} are shipped")
+
+
+def hook_command(hook, source):
+    script = os.path.join(os.fsencode(source), b"examples", b"site", os.fsencode(SCRIPTS[hook]))
+    if hook == "glftpd":  # the arguments glftpd passes: name, directory, CRC (none computed)
+        return b"'" + script + b"' \"${1##*/}\" \"${1%/*}\" 000000"
+    return b"'" + script + b"' \"$1\""
+
+
+def options():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--hook", choices=sorted(SCRIPTS), required=True)
+    for name in ("zantra", "source", "pure-ftpd", "pure-uploadscript", "pure-pw", "openssl"):
+        parser.add_argument("--" + name, required=True)
+    return parser.parse_args()
+
+
+def lock_upload_pipe():
+    """pure-ftpd's upload pipe has one fixed path: one site test on this machine at a time."""
+    lock = open("/run/lock/zantra-site-test.lock", "w")
+    wait_until(lambda: try_lock(lock), 600, "another site test to finish")
+    for pid in [e for e in os.listdir("/proc") if e.isdigit()]:
+        try:
+            with open(f"/proc/{pid}/comm") as comm:
+                other = comm.read().strip() == "pure-uploadscri"
+        except OSError:
+            continue
+        if other:
+            raise RuntimeError(f"pure-uploadscript (pid {pid}) already reads the upload pipe")
+    return lock
+
+
+def try_lock(lock):
+    try:
+        fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        return True
+    except BlockingIOError:
+        return False
+
+
+def main():
+    args = options()
+    if os.geteuid() != 0:
+        print("skipped: pure-ftpd's upload script and its login need root")
+        return SKIP
+    args.zantra = os.path.abspath(os.environ.get("ZANTRA_TEST_BINARY") or args.zantra)
+    args.source = os.path.abspath(args.source)
+    checks = Checks()
+    readme_quotes(args.source, checks)
+    lock = lock_upload_pipe()
+    root = tempfile.mkdtemp(prefix="zantra-site.").encode()
+    site = Site(args, args.zantra, hook_command(args.hook, args.source), root)
+    try:
+        site.start()
+        ftp = site.client()
+        run_steps(site, ftp, checks)
+        ftp.quit()
+        crowd(site, checks)
+        hostile(site, checks)
+        odd_names(site, checks)
+        runs = site.hooks()
+        checks.step = "every hook run"
+        checks(all(status == b"0" for status, _, _ in runs), f"hook statuses {sorted({s for s, _, _ in runs})}")
+        checks(os.path.getsize(site.output) == 0, "the hook printed: " + read(site.output)[:500].decode("latin-1"))
+    except (OSError, EOFError, ftplib.Error) as error:
+        checks(False, f"stopped: {error!r}")
+    finally:
+        left = site.stop()
+        checks.step = "cleanup"
+        checks(not left, f"processes still running: {left}")
+        shutil.rmtree(root, ignore_errors=True)
+        lock.close()
+    print(f"site {args.hook}: {checks.count} checks, {checks.failed} failed")
+    return 1 if checks.failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
