@@ -110,10 +110,13 @@ std::size_t split_point(std::string_view line)
     return blank;
 }
 
-void skip_rest_of_line(LineReader& reader)
+// Skips to the end of the line; true when a line feed ended it.
+bool skip_rest_of_line(LineReader& reader)
 {
-    for (int c = next_byte(reader); c != EOF && c != '\n'; c = next_byte(reader)) {
-    }
+    for (int c = next_byte(reader); c != EOF; c = next_byte(reader))
+        if (c == '\n')
+            return true;
+    return false;
 }
 
 } // namespace
@@ -187,16 +190,19 @@ bool read_piece(LineReader& reader, std::string& piece)
     if (!reader.started)
         start_reading(reader);
     piece.clear();
+    reader.line_ended = false;
     while (piece.size() < LINE_PIECE_MAX) {
         const int c = next_byte(reader);
         if (c == EOF)
             return !piece.empty() && !std::ferror(reader.file);
         piece += static_cast<char>(c);
-        if (c == '\n')
+        if (c == '\n') {
+            reader.line_ended = true;
             return true;
+        }
     }
     if (reader.long_lines == LongLines::judge_first_piece)
-        skip_rest_of_line(reader);
+        reader.line_ended = skip_rest_of_line(reader);
     return !std::ferror(reader.file);
 }
 
@@ -207,7 +213,20 @@ FileHandle open_list(const std::string& path)
     return open_text_file(path);
 }
 
-ListRead read_entry_lines(std::FILE* list, const std::function<bool(std::string_view)>& on_entry)
+bool ends_in_whole_crc(std::string_view line)
+{
+    const std::size_t blank = split_point(line);
+    if (blank == std::string_view::npos)
+        return false;
+    std::string_view crc = line.substr(blank + 1);
+    crc = crc.substr(0, crc.find_last_not_of(" \t\r\n") + 1);
+    if (crc.size() > 2 && crc[0] == '0' && (crc[1] == 'x' || crc[1] == 'X'))
+        crc.remove_prefix(2);
+    return crc.size() == 8 && is_hex_number(crc);
+}
+
+ListRead read_entry_lines(std::FILE* list, const std::function<bool(std::string_view)>& on_entry,
+                          LastLine last)
 {
     LineReader reader;
     reader.file = list;
@@ -215,6 +234,9 @@ ListRead read_entry_lines(std::FILE* list, const std::function<bool(std::string_
     reader.skip_byte_order_mark = true;
     std::string line;
     while (read_piece(reader, line)) {
+        // A line without a line end is the last one.
+        if (!reader.line_ended && last == LastLine::needs_full_crc && !ends_in_whole_crc(line))
+            break;
         if (is_entry_line(line) && !on_entry(line))
             return ListRead::complete;
     }
@@ -222,10 +244,10 @@ ListRead read_entry_lines(std::FILE* list, const std::function<bool(std::string_
 }
 
 ListRead for_each_entry_line(const std::string& path,
-                             const std::function<bool(std::string_view)>& on_entry)
+                             const std::function<bool(std::string_view)>& on_entry, LastLine last)
 {
     const FileHandle list = open_list(path);
-    return list ? read_entry_lines(list.get(), on_entry) : ListRead::cannot_open;
+    return list ? read_entry_lines(list.get(), on_entry, last) : ListRead::cannot_open;
 }
 
 void print_cannot_open_list(const std::string& path)

@@ -59,7 +59,8 @@ struct LineReader {
     LongLines long_lines = LongLines::split;
     bool skip_byte_order_mark = false; // drop a UTF-8 BOM at the very start
     bool started = false;
-    std::string pending; // bytes read ahead at the start, handed out before the stream's
+    bool line_ended = false; // the last piece read ended its line with a line feed
+    std::string pending;     // bytes read ahead at the start, handed out before the stream's
 };
 
 // Reads the next piece into `piece`. Returns false at the end of input or on a read error;
@@ -75,20 +76,34 @@ using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 // the file cannot be opened, or it is a directory.
 [[nodiscard]] FileHandle open_list(const std::string& path);
 
+// How the last line of a list is taken when no line feed ends it.
+enum class LastLine {
+    entry,          // like any other line: a list may simply lack its final line end
+    needs_full_crc, // as an entry only when it ends in a whole CRC of eight hex digits, since
+                    // the list may still be arriving and be cut inside a name or a CRC
+};
+
 enum class ListRead {
     complete,    // read to its end, or until the caller stopped
     cannot_open, // path too long, not openable, a directory, or a read failed
 };
 
 // Hands every entry line of an open list, in order, to `on_entry` until it returns false.
-// A UTF-8 byte-order mark at the start is skipped and a line longer than one read is judged
-// by its first piece alone. cannot_open when a read fails.
+// A UTF-8 byte-order mark at the start is skipped, a line longer than one read is judged by its
+// first piece alone, and an unended last line is taken as `last` says. cannot_open when a read
+// fails.
 [[nodiscard]] ListRead read_entry_lines(std::FILE* list,
-                                        const std::function<bool(std::string_view)>& on_entry);
+                                        const std::function<bool(std::string_view)>& on_entry,
+                                        LastLine last = LastLine::entry);
 
 // open_list and read_entry_lines in one.
 [[nodiscard]] ListRead for_each_entry_line(const std::string& path,
-                                           const std::function<bool(std::string_view)>& on_entry);
+                                           const std::function<bool(std::string_view)>& on_entry,
+                                           LastLine last = LastLine::entry);
+
+// True when the line ends in a whole CRC: eight hexadecimal digits (after an optional 0x) after
+// its split point, then nothing but blanks, tabs and the line end.
+[[nodiscard]] bool ends_in_whole_crc(std::string_view line);
 
 // Writes "Oh mama! I can't open <path> ... :-(\n" to standard error.
 void print_cannot_open_list(const std::string& path);

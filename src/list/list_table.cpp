@@ -62,17 +62,20 @@ void add_list_entry(ListTable& table, ListEntry entry)
     table.entries.push_back(std::move(entry));
 }
 
-LoadResult load_list_table(const std::string& path, SplitRule rule, ListTable& table)
+LoadResult load_list_table(const std::string& path, SplitRule rule, ListTable& table, LastLine last)
 {
     bool full = false;
-    const ListRead read = for_each_entry_line(path, [&](std::string_view line) {
-        if (table.entries.size() == TABLE_CAPACITY) {
-            full = true;
-            return false;
-        }
-        add_list_entry(table, split_by(rule, line));
-        return true;
-    });
+    const ListRead read = for_each_entry_line(
+        path,
+        [&](std::string_view line) {
+            if (table.entries.size() == TABLE_CAPACITY) {
+                full = true;
+                return false;
+            }
+            add_list_entry(table, split_by(rule, line));
+            return true;
+        },
+        last);
     if (full) {
         std::printf("zantra cannot handle more than %zu files\n", TABLE_CAPACITY);
         return LoadResult::table_full;

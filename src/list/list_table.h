@@ -1,6 +1,8 @@
 // The table of listed files that a whole-list check matches against the current directory.
 #pragma once
 
+#include "list/list_reading.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -44,10 +46,11 @@ enum class LoadResult {
     table_full,  // the table-full message has been printed on standard output
 };
 
-// Fills `table` from the entry lines of the list at `path`, split by `rule`. On the 1025th
-// entry line it prints "zantra cannot handle more than 1024 files" and stops; a list that
-// cannot be opened or read gets its message too.
-[[nodiscard]] LoadResult load_list_table(const std::string& path, SplitRule rule, ListTable& table);
+// Fills `table` from the entry lines of the list at `path`, split by `rule`, its unended last
+// line taken as `last` says. On the 1025th entry line it prints "zantra cannot handle more than
+// 1024 files" and stops; a list that cannot be opened or read gets its message too.
+[[nodiscard]] LoadResult load_list_table(const std::string& path, SplitRule rule, ListTable& table,
+                                         LastLine last = LastLine::entry);
 
 // Appends one entry and indexes its name.
 void add_list_entry(ListTable& table, ListEntry entry);

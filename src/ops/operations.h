@@ -2,9 +2,17 @@
 #pragma once
 
 #include "cli/options.h"
+#include "list/list_reading.h"
 
 namespace zantra
 {
+
+// How the operations take a list's unended last line: in glftpd mode the list may be an
+// upload still arriving, so a line cut inside a name or a CRC must not count.
+[[nodiscard]] inline LastLine last_line_of(const RunOptions& options)
+{
+    return options.glftpd_mode ? LastLine::needs_full_crc : LastLine::entry;
+}
 
 // -c: writes a new list of the chosen file operands. 0 when every chosen operand was listed
 // and the list was written; 1 when the list cannot be written, or an operand was unreadable,

@@ -120,6 +120,20 @@ std::vector<Case> test_files_cases()
          0,
          heading + tested("test.r00", "CBF43926", "CBF43926", "OK") + t_summary(1, 1, 0, 0)},
 
+        // A list caught mid-upload: a last line cut inside its CRC is no entry; one that merely
+        // lacks its line end is.
+        {"GlftpdListCutInsideACrcIsNoEntry",
+         {file("l.sfv", line("b.r00", "bee") + "a.r00 F81"), file("a.r00", "abc")},
+         {"-g", "-t", "l.sfv", "a.r00"},
+         1,
+         heading + not_listed("a.r00", crc_of("abc")) + t_summary(1, 0, 0, 1)},
+
+        {"GlftpdListWithoutItsLastLineEnd",
+         {file("l.sfv", line("a.r00", "abc", "")), file("a.r00", "abc")},
+         {"-g", "-t", "l.sfv", "a.r00"},
+         0,
+         heading + tested("a.r00", crc_of("abc"), crc_of("abc"), "OK") + t_summary(1, 1, 0, 0)},
+
         {"DirectoryPartDoesNotMatch",
          RELEASE,
          {"-t", "rel.sfv", "./rel.r00"},
@@ -527,6 +541,14 @@ std::vector<Case> count_missing_cases()
          "",
          std::vector<Entry>{file("twice.sfv", "a.r00 00000000\r\nA.R00 00000000\r\n"),
                             file("a.r00", ""), dir(completion("100"), 0777)}},
+        {"GlftpdListCutInsideANameMakesNoMarker",
+         {file("l.sfv", line("a.r00", "abc") + "some.release"), file("a.r00", "abc")},
+         {"-g", "-m", "l.sfv"},
+         0,
+         heading + "Using glftpd mode\n" + status_line("100"),
+         "",
+         std::vector<Entry>{file("l.sfv", line("a.r00", "abc") + "some.release"),
+                            file("a.r00", "abc"), dir(completion("100"), 0777)}},
         {"ListThatCannotBeOpened",
          {},
          {"-g", "-m", "none.sfv"},

@@ -98,6 +98,19 @@ TEST(ListLines, LastBlankSplit)
     }
 }
 
+// A list still arriving may end inside a name or a CRC: its unended last line counts only
+// when it ends in a whole CRC.
+TEST(ListLines, EndsInAWholeCrc)
+{
+    const std::pair<std::string, bool> cases[] = {
+        {"a.r00 CBF43926", true},       {"a.r00 0xcbf43926\r", true}, {"a.r00 CBF43926 \t", true},
+        {"My File.r00 CBF43926", true}, {"a.r00 F81", false},         {"some.release", false},
+        {"a.r00 CBF4392G", false},      {"a.r00 CBF439261", false},   {"a.r00 ", false},
+    };
+    for (const auto& [line, whole] : cases)
+        EXPECT_EQ(ends_in_whole_crc(line), whole) << line;
+}
+
 TEST(ListLines, FirstWordSplit)
 {
     struct Case {
