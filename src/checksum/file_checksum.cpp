@@ -22,8 +22,9 @@ struct Folded {
 };
 
 // Reads the open file to its end, folding every piece into the CRC. Returns nothing when a
-// read fails.
-std::optional<Folded> fold_descriptor(int fd)
+// read fails or the file gives more than `size` bytes: it is growing, or it never ends, as some
+// files of /proc that show a size of 0 do.
+std::optional<Folded> fold_descriptor(int fd, std::uint64_t size)
 {
     const std::unique_ptr<unsigned char[]> buffer(new unsigned char[READ_CHUNK]);
     std::uint32_t crc = CRC32_PRESET;
@@ -37,16 +38,19 @@ std::optional<Folded> fold_descriptor(int fd)
                 continue;
             return std::nullopt;
         }
-        crc = crc32_feed(crc, buffer.get(), static_cast<std::size_t>(got));
         length += static_cast<std::uint64_t>(got);
+        if (length > size)
+            return std::nullopt;
+        crc = crc32_feed(crc, buffer.get(), static_cast<std::size_t>(got));
     }
 }
 
 // Opens `path` for reading without ever blocking on a FIFO or a device, and keeps it only
 // when it is a regular file, whose status it leaves in `info`. Returns -1 otherwise.
-int open_regular_file(const std::string& path, struct stat& info)
+int open_regular_file(const std::string& path, Links links, struct stat& info)
 {
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC |
+                                          (links == Links::refuse ? O_NOFOLLOW : 0));
     if (fd < 0)
         return -1;
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -78,19 +82,27 @@ bool unchanged_while_read(int fd, const struct stat& before, std::uint64_t lengt
 
 } // namespace
 
-std::optional<std::uint32_t> crc32_of_file(const std::string& path, FileIdentity* read_from)
+bool is_same_unchanged(const struct stat& info, const FileIdentity& identity)
+{
+    return info.st_dev == identity.device && info.st_ino == identity.inode &&
+           info.st_size == identity.size && info.st_mtim.tv_sec == identity.modified.tv_sec &&
+           info.st_mtim.tv_nsec == identity.modified.tv_nsec;
+}
+
+std::optional<std::uint32_t> crc32_of_file(const std::string& path, FileIdentity* read_from,
+                                           Links links)
 {
     std::optional<std::uint32_t> crc;
     struct stat opened {
     };
-    const int fd = open_regular_file(path, opened);
+    const int fd = open_regular_file(path, links, opened);
     if (fd >= 0) {
-        const std::optional<Folded> folded = fold_descriptor(fd);
-        if (folded && unchanged_while_read(fd, opened, folded->length)) {
+        if (read_from != nullptr)
+            *read_from = FileIdentity{opened.st_dev, opened.st_ino, opened.st_size, opened.st_mtim};
+        const auto size = static_cast<std::uint64_t>(opened.st_size);
+        const std::optional<Folded> folded = fold_descriptor(fd, size);
+        if (folded && unchanged_while_read(fd, opened, folded->length))
             crc = folded->crc;
-            if (read_from != nullptr)
-                *read_from = FileIdentity{opened.st_dev, opened.st_ino};
-        }
         close(fd);
     }
     if (!crc)

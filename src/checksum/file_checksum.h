@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
+#include <time.h>
 
 namespace zantra
 {
@@ -13,18 +15,34 @@ namespace zantra
 // Files are read in pieces of this size into one buffer.
 inline constexpr std::size_t READ_CHUNK = 1u << 20;
 
-// Returns the CRC-32 of the contents of the regular file at `path` (symbolic links followed).
-// When the file cannot be opened, is not a regular file, a read fails part-way, or its size or
-// modification time changes while it is read, writes "\nFatal error: cannot read file: <path>\n"
-// to standard error and returns nothing: a file is never given the CRC of bytes it did not
-// hold at one moment.
-// When `read_from` is given and a CRC is returned, it is set to the device and inode of the
-// file that was read, which a caller can use to tell that file apart once it is renamed.
+// What a reader saw of the file it read: which file it was (device and inode) and its size and
+// modification time, so that a caller can tell later whether the file at a name is still that
+// file, unchanged.
 struct FileIdentity {
     dev_t device = 0;
     ino_t inode = 0;
+    off_t size = 0;
+    struct timespec modified {
+    };
 };
+
+// True when `info` describes the file of `identity`, with the same size and modification time.
+[[nodiscard]] bool is_same_unchanged(const struct stat& info, const FileIdentity& identity);
+
+enum class Links {
+    follow, // a symbolic link names the file it points to
+    refuse, // a symbolic link is unreadable
+};
+
+// Returns the CRC-32 of the contents of the regular file at `path`. When the file cannot be
+// opened, is not a regular file (or with Links::refuse is a symbolic link), a read fails
+// part-way, or it changes while it is read (its size or modification time, or more bytes than
+// its size at the start), writes "\nFatal error: cannot read file: <path>\n" to standard error
+// and returns nothing: a file is never given the CRC of bytes it did not hold at one moment,
+// and a file that never ends is not read for long.
+// When `read_from` is given and the file was opened, it is set to what was seen of the file.
 [[nodiscard]] std::optional<std::uint32_t> crc32_of_file(const std::string& path,
-                                                         FileIdentity* read_from = nullptr);
+                                                         FileIdentity* read_from = nullptr,
+                                                         Links links = Links::follow);
 
 } // namespace zantra
