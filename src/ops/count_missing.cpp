@@ -3,6 +3,7 @@
 #include "list/list_table.h"
 #include "ops/operations.h"
 #include "site/markers.h"
+#include "site/release_lock.h"
 
 #include <cstdio>
 
@@ -14,8 +15,11 @@ int run_count_missing(const RunOptions& options)
     std::printf("\nPerforming completion check...\n");
     if (options.glftpd_mode)
         std::printf("Using glftpd mode\n");
+    // It reads no file, so the whole run is bookkeeping, under the release's lock.
+    const ReleaseLock lock = options.glftpd_mode ? lock_release() : ReleaseLock();
     ListTable table;
-    if (load_list_table(options.list_path, SplitRule::first_word, table) != LoadResult::loaded)
+    if (load_list_table(options.list_path, SplitRule::first_word, table, last_line_of(options)) !=
+        LoadResult::loaded)
         return 1;
 
     const DirectoryScan scan = scan_directory(table, options.glftpd_mode, nullptr);

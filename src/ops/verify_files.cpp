@@ -7,6 +7,7 @@
 #include "list/names.h"
 #include "ops/operations.h"
 #include "site/markers.h"
+#include "site/release_lock.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -23,25 +24,27 @@ struct Tally {
 };
 
 // Completes the progress line of a file found in the list, and in glftpd mode clears its
-// stale markers or moves a bad file aside.
+// stale markers or moves a bad file aside. That bookkeeping is done under the release's lock,
+// and only for the file as it was read.
 void judge_listed(const std::string& operand, std::uint32_t local, const FileIdentity& tested,
                   const SplitEntry& listed, bool glftpd_mode, Tally& tally)
 {
     std::printf("0x%08" PRIX32 " - ", listed.listed_crc);
-    if (local == listed.listed_crc) {
-        std::printf("OK\n");
-        if (glftpd_mode) {
-            remove_marker(listed.name, MISSING_SUFFIX);
-            remove_bad_marker_unless(listed.name, tested.device, tested.inode);
-        }
+    const bool good = local == listed.listed_crc;
+    std::printf(good ? "OK\n" : "BAD\n");
+    if (!good)
+        ++tally.bad;
+    if (!glftpd_mode)
         return;
-    }
-    std::printf("BAD\n");
-    ++tally.bad;
-    if (glftpd_mode) {
-        remove_marker(listed.name, MISSING_SUFFIX);
-        mark_bad(operand, listed.name);
-    }
+    std::fflush(stdout);
+    if (!good)
+        wait_while_arriving(tested);
+    const ReleaseLock lock = lock_release();
+    remove_marker(listed.name, MISSING_SUFFIX);
+    if (good)
+        remove_stale_bad_marker(listed.name, tested);
+    else
+        mark_bad(operand, listed.name, tested);
 }
 
 // Tests one operand; false when the list cannot be opened or read.
@@ -62,18 +65,21 @@ bool test_one_file(const RunOptions& options, const std::string& operand, Tally&
         // The first entry whose name is the operand, letters folded; failing that, the first
         // whose name begins with it. So "movie.rar" listed after "movie.rar.part2" is found.
         std::optional<SplitEntry> first_beginning;
-        const ListRead read = read_entry_lines(list.get(), [&](std::string_view line) {
-            std::optional<SplitEntry> entry = split_entry_line(line);
-            if (!entry || !starts_with_folded(entry->name, operand))
+        const ListRead read = read_entry_lines(
+            list.get(),
+            [&](std::string_view line) {
+                std::optional<SplitEntry> entry = split_entry_line(line);
+                if (!entry || !starts_with_folded(entry->name, operand))
+                    return true;
+                if (entry->name.size() == operand.size()) {
+                    match = std::move(entry);
+                    return false;
+                }
+                if (!first_beginning)
+                    first_beginning = std::move(entry);
                 return true;
-            if (entry->name.size() == operand.size()) {
-                match = std::move(entry);
-                return false;
-            }
-            if (!first_beginning)
-                first_beginning = std::move(entry);
-            return true;
-        });
+            },
+            last_line_of(options));
         if (read == ListRead::cannot_open)
             return false;
         if (!match)

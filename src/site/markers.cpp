@@ -1,6 +1,8 @@
 #include "site/markers.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -50,21 +52,83 @@ void remove_marker(std::string_view listed_name, std::string_view suffix)
         (void)unlink(path->c_str());
 }
 
-void remove_bad_marker_unless(std::string_view listed_name, dev_t device, ino_t inode)
+namespace
+{
+
+// A name in this directory that nothing else uses, to hold a file for a moment; nothing when
+// none is found.
+std::optional<std::string> private_name()
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string name =
+            ".zantra-" + std::to_string(getpid()) + "-" + std::to_string(attempt) + ".tmp";
+        struct stat info {
+        };
+        if (lstat(name.c_str(), &info) != 0 && errno == ENOENT)
+            return name;
+    }
+    return std::nullopt;
+}
+
+// Puts what was moved to `held` back to `path`, beside nothing that has arrived there meanwhile
+// where the file system allows it.
+void put_back(const std::string& held, const std::string& path)
+{
+    if (linkat(AT_FDCWD, held.c_str(), AT_FDCWD, path.c_str(), 0) == 0)
+        (void)unlink(held.c_str());
+    else
+        (void)std::rename(held.c_str(), path.c_str());
+}
+
+} // namespace
+
+void remove_stale_bad_marker(std::string_view listed_name, const FileIdentity& tested)
 {
     const auto path = marker_path(listed_name, BAD_SUFFIX);
     struct stat info {
     };
     if (!path || lstat(path->c_str(), &info) != 0)
         return;
-    if (info.st_dev == device && info.st_ino == inode)
+    if (info.st_dev == tested.device && info.st_ino == tested.inode)
+        return; // the good file itself, renamed there by someone else
+    // Between a look and an unlink, another process could rename the good file to this name.
+    // So the marker is first taken aside under a private name, where nothing else can change
+    // it, and removed only when it is not the file just tested.
+    const auto held = private_name();
+    if (!held || std::rename(path->c_str(), held->c_str()) != 0)
         return;
-    (void)unlink(path->c_str());
+    const bool tested_file = lstat(held->c_str(), &info) == 0 && info.st_dev == tested.device &&
+                             info.st_ino == tested.inode;
+    if (tested_file || unlink(held->c_str()) != 0)
+        put_back(*held, *path);
 }
 
-void mark_bad(const std::string& tested_path, std::string_view listed_name)
+void wait_while_arriving(const FileIdentity& read)
 {
-    if (const auto path = marker_path(listed_name, BAD_SUFFIX))
+    struct timespec now {
+    };
+    if (clock_gettime(CLOCK_REALTIME, &now) != 0)
+        return;
+    const long long age_ms = (static_cast<long long>(now.tv_sec) - read.modified.tv_sec) * 1000 +
+                             (now.tv_nsec - read.modified.tv_nsec) / 1000000;
+    if (age_ms >= ARRIVING_MS)
+        return;
+    // A time in the future (a clock set wrong, or one an uploader chose) waits the longest.
+    const long long wait_ms = age_ms < 0 ? ARRIVING_MS : ARRIVING_MS - age_ms;
+    const struct timespec wait = {static_cast<time_t>(wait_ms / 1000),
+                                  static_cast<long>(wait_ms % 1000) * 1000000L};
+    nanosleep(&wait, nullptr);
+}
+
+void mark_bad(const std::string& tested_path, std::string_view listed_name,
+              const FileIdentity& read)
+{
+    const auto path = marker_path(listed_name, BAD_SUFFIX);
+    struct stat info {
+    };
+    // Only the file that was read, as it was read: not a good upload that has replaced it, nor
+    // one that is still being written.
+    if (path && stat(tested_path.c_str(), &info) == 0 && is_same_unchanged(info, read))
         (void)std::rename(tested_path.c_str(), path->c_str());
 }
 
@@ -96,15 +160,11 @@ void update_completion_dir(const std::vector<std::string>& old_names, int percen
             (void)rmdir(old_name.c_str());
     }
     if (!kept) {
-        if (mkdir(name.c_str(), 0777) == 0) {
-            // Through a descriptor of the directory just made, so that a symbolic link put in
-            // its place meanwhile cannot redirect the mode change.
-            const int fd = open(name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (fd >= 0) {
-                (void)fchmod(fd, 0777);
-                close(fd);
-            }
-        }
+        // Made with mode 0777 at once, under an empty umask: a mode change after the mkdir could
+        // reach a directory that someone renamed onto the new name meanwhile.
+        const mode_t umask_before = umask(0);
+        (void)mkdir(name.c_str(), 0777);
+        umask(umask_before);
     }
     std::printf("Completion Status: %s\n", name.c_str());
 }

@@ -6,6 +6,8 @@
 // directory itself; every other name is passed over as silently as a failed operation.
 #pragma once
 
+#include "checksum/file_checksum.h"
+
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -42,14 +44,23 @@ void touch_marker(std::string_view listed_name, std::string_view suffix);
 // Removes the marker of `listed_name`; failures (above all, no such file) are ignored.
 void remove_marker(std::string_view listed_name, std::string_view suffix);
 
-// Removes the ".bad" marker of `listed_name` unless it is the file on `device` and `inode`:
-// a file just found good, which another process renamed to that name meanwhile, is kept.
-// Failures are ignored.
-void remove_bad_marker_unless(std::string_view listed_name, dev_t device, ino_t inode);
+// Removes the ".bad" marker of `listed_name`, a stale one beside a file just found good, unless
+// it is that file (`tested`), which someone else renamed to the marker's name; also when that
+// happens while the marker is being removed. Failures are ignored.
+void remove_stale_bad_marker(std::string_view listed_name, const FileIdentity& tested);
+
+// A file modified this recently may still be arriving: an upload that pauses looks complete.
+inline constexpr int ARRIVING_MS = 1000;
+
+// Waits until the file that was read (`read`) was last modified ARRIVING_MS ago, and at most
+// that long, so that mark_bad can tell an upload that goes on from one that has ended.
+void wait_while_arriving(const FileIdentity& read);
 
 // Renames the tested file, as the command line names it, to the ".bad" marker of
-// `listed_name`. Failures are ignored.
-void mark_bad(const std::string& tested_path, std::string_view listed_name);
+// `listed_name`, when it is still the file that was read (`read`) and unchanged since.
+// Failures are ignored.
+void mark_bad(const std::string& tested_path, std::string_view listed_name,
+              const FileIdentity& read);
 
 // present * 100 / listed, truncated, kept within 0 to 100; 0 when nothing is listed.
 [[nodiscard]] int completion_percent(long long present, long long listed);

@@ -9,6 +9,9 @@
 //   ZANTRA_FAULT_FCLOSE=1           fclose of a stream on the path closes it and reports EIO
 //   ZANTRA_FAULT_READDIR=eio:N      after N entries, reading any directory fails with EIO
 //                                   (no path needed)
+//   ZANTRA_FAULT_SWAP=before:SOURCE just before the first open, unlink or rename of the path,
+//                                   SOURCE is renamed onto it (once), as another process could
+//   ZANTRA_FAULT_SWAP=after:SOURCE  the same just after the first mkdir of the path
 //
 // Reads through descriptors (read) and through streams (getc, fgetc) are both counted; a read
 // that would cross N is cut short at N, so that the fault comes exactly there. The variables
@@ -25,6 +28,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -40,6 +44,8 @@ struct Settings {
     long long argument = 0; // M or K
     bool fail_fclose = false;
     long long readdir_after = -1; // entries delivered before readdir fails; -1: never
+    std::string swap_source;      // renamed onto the path once, before or after a call
+    bool swap_after_mkdir = false;
 };
 
 const Settings& settings()
@@ -62,6 +68,15 @@ const Settings& settings()
         if (const char* readdir_fault = std::getenv("ZANTRA_FAULT_READDIR"))
             if (std::sscanf(readdir_fault, "eio:%lld", &s.readdir_after) != 1)
                 s.readdir_after = -1;
+        if (const char* swap = std::getenv("ZANTRA_FAULT_SWAP")) {
+            const std::string text = swap;
+            if (text.rfind("before:", 0) == 0)
+                s.swap_source = text.substr(7);
+            else if (text.rfind("after:", 0) == 0) {
+                s.swap_source = text.substr(6);
+                s.swap_after_mkdir = true;
+            }
+        }
         if (const char* fclose_fault = std::getenv("ZANTRA_FAULT_FCLOSE"))
             s.fail_fclose = std::strcmp(fclose_fault, "1") == 0;
         return s;
@@ -174,6 +189,20 @@ bool directory_read_fails()
     return true;
 }
 
+// Renames the swap source onto the path, once, when `path` is the path and `after_mkdir` is
+// the moment the setting asks for.
+void swap_in(const char* path, bool after_mkdir)
+{
+    static bool done = false;
+    const Settings& s = settings();
+    if (done || s.swap_source.empty() || s.swap_after_mkdir != after_mkdir || !is_target(path))
+        return;
+    done = true;
+    const int saved = errno;
+    (void)next<int (*)(const char*, const char*)>("rename")(s.swap_source.c_str(), path);
+    errno = saved;
+}
+
 mode_t mode_argument(int flags, va_list arguments)
 {
     return (flags & O_CREAT) != 0 ? static_cast<mode_t>(va_arg(arguments, int)) : 0;
@@ -192,6 +221,7 @@ int _IO_getc(FILE* stream);
 
 int open(const char* path, int flags, ...)
 {
+    swap_in(path, false);
     va_list arguments;
     va_start(arguments, flags);
     const mode_t mode = mode_argument(flags, arguments);
@@ -201,6 +231,7 @@ int open(const char* path, int flags, ...)
 
 int open64(const char* path, int flags, ...)
 {
+    swap_in(path, false);
     va_list arguments;
     va_start(arguments, flags);
     const mode_t mode = mode_argument(flags, arguments);
@@ -210,6 +241,7 @@ int open64(const char* path, int flags, ...)
 
 int openat(int directory, const char* path, int flags, ...)
 {
+    swap_in(path, false);
     va_list arguments;
     va_start(arguments, flags);
     const mode_t mode = mode_argument(flags, arguments);
@@ -220,12 +252,33 @@ int openat(int directory, const char* path, int flags, ...)
 
 int __open_2(const char* path, int flags)
 {
+    swap_in(path, false);
     return opened(next<int (*)(const char*, int)>("__open_2")(path, flags), path);
 }
 
 int __open64_2(const char* path, int flags)
 {
+    swap_in(path, false);
     return opened(next<int (*)(const char*, int)>("__open64_2")(path, flags), path);
+}
+
+int unlink(const char* path)
+{
+    swap_in(path, false);
+    return next<int (*)(const char*)>("unlink")(path);
+}
+
+int rename(const char* from, const char* to)
+{
+    swap_in(from, false);
+    return next<int (*)(const char*, const char*)>("rename")(from, to);
+}
+
+int mkdir(const char* path, mode_t mode)
+{
+    const int made = next<int (*)(const char*, mode_t)>("mkdir")(path, mode);
+    swap_in(path, true);
+    return made;
 }
 
 int close(int fd)

@@ -344,6 +344,259 @@ TEST(Load, FileCutAndRegrownWhileReadGetsTheCrcOfOneMomentOrNone)
     remove_tree(root);
 }
 
+// A site in miniature: uploads finishing in random order, each followed at once by its hook
+// (-g -t, then -g -m) while other hooks and a long -g -T run in the same release. Each
+// scenario adds what a live site adds; every round must end with no good upload lost or
+// under a .bad name, never two completion directories, and, after the last upload's own hook,
+// what a quiet -g -T leaves.
+struct SiteScenario {
+    std::string name;
+    bool list_in_pieces = false;  // the list arrives in three pieces while volumes do
+    bool bad_then_good = false;   // half the volumes arrive damaged, then good: uploaded again or
+                                  // replaced by a rename while the bad one's hook reads it
+    bool paused_uploads = false;  // uploads pause between pieces, and a hook runs on one half-way
+    bool outside_renames = false; // someone renames volumes away and back and replaces them
+    int extra_runs = 0;           // -g -m and -g -T runs started beside each hook
+};
+
+constexpr int SITE_VOLUMES = 6;
+constexpr std::size_t SITE_VOLUME_SIZE = 4u << 20;
+
+std::string site_volume(int i)
+{
+    return "site.r0" + std::to_string(i);
+}
+
+std::string site_content(int i, bool damaged = false)
+{
+    std::string content(SITE_VOLUME_SIZE, '\0');
+    for (std::size_t at = 0; at < content.size(); ++at)
+        content[at] = static_cast<char>((at * 13 + static_cast<std::size_t>(i) * 71) >> 3);
+    if (damaged)
+        content[content.size() / 2] ^= 1;
+    return content;
+}
+
+bool is_completion_name(const std::string& name)
+{
+    return name.size() == 27 && name[0] == '[' &&
+           name.compare(5, 22, "]-[-all.files.CRC.ok-]") == 0;
+}
+
+// Runs zantra in `release` and then counts its completion directories: more than one when any
+// run has finished is a fault, noted in the file `faults` beside the release.
+void run_and_check(const std::string& release, const std::vector<std::string>& args)
+{
+    finish(start(release, args, "/dev/null"));
+    int completion_dirs = 0;
+    if (DIR* stream = opendir(release.c_str())) {
+        while (const struct dirent* item = readdir(stream))
+            completion_dirs += is_completion_name(item->d_name) ? 1 : 0;
+        closedir(stream);
+    }
+    if (completion_dirs > 1)
+        write_file(release + "/../faults", std::to_string(completion_dirs) + " completion dirs\n");
+}
+
+void hook(const std::string& release, const std::string& volume)
+{
+    run_and_check(release, {"-g", "-t", "rel.sfv", volume});
+    run_and_check(release, {"-g", "-m", "rel.sfv"});
+}
+
+// Runs `action` in a process of its own; its id.
+template <typename Action> pid_t in_background(Action action)
+{
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        action();
+        _exit(0);
+    }
+    return pid;
+}
+
+// Writes `content` as an FTP server does, into the file under its final name, in pieces; with
+// `pauses`, the upload pauses between them and a hook of the file runs half-way through.
+void upload(const std::string& release, const std::string& name, const std::string& content,
+            bool pauses)
+{
+    const int fd = open((release + "/" + name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const std::size_t piece = content.size() / 8;
+    pid_t early_hook = -1;
+    for (std::size_t at = 0; fd >= 0 && at < content.size(); at += piece) {
+        if (write(fd, content.data() + at, piece) != static_cast<ssize_t>(piece))
+            break;
+        if (pauses && at == piece)
+            early_hook = in_background([&] {
+                run_and_check(release, {"-g", "-t", "rel.sfv", name});
+            });
+        if (pauses)
+            usleep(30000);
+    }
+    close(fd);
+    if (early_hook > 0)
+        waitpid(early_hook, nullptr, 0);
+}
+
+// One volume's arrival and its hook, in a process of its own.
+[[noreturn]] void arrive(const SiteScenario& s, const std::string& release, int i, unsigned seed)
+{
+    Random random{seed};
+    const std::string name = site_volume(i);
+    if (s.bad_then_good && i % 2 == 1) {
+        upload(release, name, site_content(i, true), false);
+        const pid_t bad_hook = in_background([&] { hook(release, name); });
+        usleep(random.next(3000));
+        if (i % 4 == 1) { // deleted and uploaded again
+            unlink((release + "/" + name).c_str());
+            upload(release, name, site_content(i), false);
+        } else { // a good copy renamed into its place
+            write_file(release + "/.upload-" + name, site_content(i));
+            rename((release + "/.upload-" + name).c_str(), (release + "/" + name).c_str());
+        }
+        waitpid(bad_hook, nullptr, 0);
+    } else {
+        upload(release, name, site_content(i), s.paused_uploads && i % 2 == 0);
+    }
+    std::vector<pid_t> burst;
+    for (int n = 0; n < s.extra_runs; ++n)
+        burst.push_back(in_background([&] {
+            run_and_check(release, {"-g", n % 2 == 0 ? "-m" : "-T", "rel.sfv"});
+        }));
+    hook(release, name);
+    for (const pid_t pid : burst)
+        waitpid(pid, nullptr, 0);
+    _exit(0);
+}
+
+// Until `stop` exists: a long -g -T in a loop, or someone renaming volumes away and back and
+// replacing whole ones with copies of themselves.
+[[noreturn]] void meanwhile(const std::string& release, const std::string& stop, bool renamer)
+{
+    Random random{7};
+    while (access(stop.c_str(), F_OK) != 0) {
+        if (!renamer) {
+            run_and_check(release, {"-g", "-T", "rel.sfv"});
+            continue;
+        }
+        const int i = static_cast<int>(random.next(SITE_VOLUMES));
+        const std::string name = release + "/" + site_volume(i);
+        const std::string content = read_file(name);
+        if (content.empty()) {
+            usleep(2000);
+        } else if (random.next(2) == 0) {
+            rename(name.c_str(), (name + ".away").c_str());
+            usleep(random.next(3000));
+            rename((name + ".away").c_str(), name.c_str());
+        } else if (content == site_content(i)) { // never one still being uploaded
+            write_file(name + ".copy", content);
+            rename((name + ".copy").c_str(), name.c_str());
+        }
+        usleep(random.next(5000));
+    }
+    _exit(0);
+}
+
+// Everything of the glftpd bookkeeping in the release: markers and completion directories.
+std::set<std::string> bookkeeping(const std::string& release)
+{
+    std::set<std::string> names;
+    for (const std::string& entry : listing(release)) {
+        const std::string name = entry.substr(0, entry.find(' '));
+        if (is_completion_name(name) || name.find(".missing") != std::string::npos ||
+            name.find(".bad") != std::string::npos)
+            names.insert(entry);
+    }
+    return names;
+}
+
+void site_round(const SiteScenario& s, const std::string& root, unsigned seed)
+{
+    const std::string release = root + "/rel", stop = root + "/stop";
+    ASSERT_EQ(mkdir(release.c_str(), 0755), 0);
+    std::string list;
+    for (int i = 0; i < SITE_VOLUMES; ++i)
+        list += site_volume(i) + " " + crc_of(site_content(i)) + "\r\n";
+    const pid_t long_test = in_background([&] { meanwhile(release, stop, false); });
+    const pid_t renamer = s.outside_renames
+                              ? in_background([&] { meanwhile(release, stop + "-renames", true); })
+                              : -1;
+    pid_t list_upload = -1;
+    if (s.list_in_pieces) { // the list's own hook runs once it is whole
+        list_upload = in_background([&] {
+            const int fd = open((release + "/rel.sfv").c_str(), O_WRONLY | O_CREAT, 0644);
+            const std::size_t piece = list.size() / 3 + 1;
+            for (std::size_t at = 0; fd >= 0 && at < list.size(); at += piece) {
+                (void)!write(fd, list.data() + at, std::min(list.size() - at, piece));
+                usleep(40000);
+            }
+            close(fd);
+            run_and_check(release, {"-g", "-m", "rel.sfv"});
+        });
+    } else {
+        write_file(release + "/rel.sfv", list);
+        run_and_check(release, {"-g", "-m", "rel.sfv"});
+    }
+    // Every volume but the last, three at a time in a shuffled order; then the last one alone,
+    // once nothing but the long -g -T runs any more.
+    Random random{seed};
+    std::vector<int> order;
+    for (int i = 0; i < SITE_VOLUMES; ++i)
+        order.insert(order.begin() + random.next(static_cast<unsigned>(order.size() + 1)), i);
+    std::vector<pid_t> arrivals;
+    for (int n = 0; n + 1 < SITE_VOLUMES; ++n) {
+        if (arrivals.size() == 3) {
+            waitpid(arrivals.front(), nullptr, 0);
+            arrivals.erase(arrivals.begin());
+        }
+        arrivals.push_back(fork());
+        if (arrivals.back() == 0)
+            arrive(s, release, order[static_cast<std::size_t>(n)], seed + static_cast<unsigned>(n));
+    }
+    for (const pid_t pid : arrivals)
+        waitpid(pid, nullptr, 0);
+    if (list_upload > 0)
+        waitpid(list_upload, nullptr, 0);
+    write_file(stop + "-renames", ""); // the renamer puts every volume back as it stops
+    if (renamer > 0)
+        waitpid(renamer, nullptr, 0);
+    waitpid(in_background([&] { arrive(s, release, order.back(), seed); }), nullptr, 0);
+    const std::set<std::string> after_last_hook = bookkeeping(release);
+    write_file(stop, "");
+    waitpid(long_test, nullptr, 0);
+
+    EXPECT_EQ(read_file(root + "/faults"), "") << s.name << ", seed " << seed;
+    for (int i = 0; i < SITE_VOLUMES; ++i)
+        EXPECT_TRUE(read_file(release + "/" + site_volume(i)) == site_content(i))
+            << s.name << ", seed " << seed << ": " << site_volume(i) << " lost or damaged";
+    for (const std::string& entry : after_last_hook)
+        EXPECT_EQ(entry.find(".bad"), std::string::npos)
+            << s.name << ", seed " << seed << ": " << entry;
+    const Result quiet = run(release, {"-g", "-T", "rel.sfv"});
+    EXPECT_EQ(quiet.status, 0) << s.name << ", seed " << seed << "\n" << quiet.out;
+    EXPECT_EQ(bookkeeping(release), after_last_hook) << s.name << ", seed " << seed;
+}
+
+TEST(Site, RacesLoseNoGoodUploadAndLeaveWhatAQuietRunLeaves)
+{
+    const SiteScenario scenarios[] = {
+        {"hooks_in_any_order", false, false, false, false, 0},
+        {"list_in_pieces", true, false, false, false, 0},
+        {"bad_then_good", false, true, false, false, 0},
+        {"paused_uploads", false, false, true, false, 0},
+        {"outside_renames", false, false, false, true, 0},
+        {"bursts_of_runs", true, true, false, false, 4},
+    };
+    for (const SiteScenario& s : scenarios)
+        for (unsigned round = 0; round < 2; ++round) {
+            const std::string root = make_temp_dir();
+            ASSERT_FALSE(root.empty());
+            site_round(s, root, 1000 * round + 17);
+            remove_tree(root);
+        }
+}
+
 // CRC-32 of `length` zero bytes, from zlib by doubling with crc32_combine64.
 uLong crc_of_zeros(long long length)
 {
