@@ -19,6 +19,7 @@
 #include <fcntl.h>
 #include <set>
 #include <string>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -595,6 +596,23 @@ TEST(Site, RacesLoseNoGoodUploadAndLeaveWhatAQuietRunLeaves)
             site_round(s, root, 1000 * round + 17);
             remove_tree(root);
         }
+}
+
+TEST(Site, StuckLockHolderDelaysTheBookkeepingButNeverStopsIt)
+{
+    const std::string root = make_temp_dir();
+    ASSERT_FALSE(root.empty());
+    const std::string release = root + "/rel";
+    ASSERT_EQ(mkdir(release.c_str(), 0755), 0);
+    write_file(release + "/rel.sfv", site_volume(0) + " 00000000\r\n");
+    const int held = open(release.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    const Result counted = run(release, {"-g", "-m", "rel.sfv"});
+    close(held);
+    EXPECT_EQ(counted.status, 0);
+    EXPECT_EQ(access((release + "/" + site_volume(0) + ".missing").c_str(), F_OK), 0);
+    EXPECT_EQ(access((release + "/[000%]-[-all.files.CRC.ok-]").c_str(), F_OK), 0);
+    remove_tree(root);
 }
 
 // CRC-32 of `length` zero bytes, from zlib by doubling with crc32_combine64.
