@@ -18,10 +18,6 @@ class ReleaseLock
     ReleaseLock& operator=(const ReleaseLock&) = delete;
     ~ReleaseLock();
 
-    // False when the run goes on without the lock: the file system cannot lock, or the holder
-    // did not let go within LOCK_WAIT_MS.
-    [[nodiscard]] bool held() const { return fd_ >= 0; }
-
   private:
     int fd_ = -1;
 };
@@ -30,7 +26,9 @@ class ReleaseLock
 // holder must not hang every later hook of the site.
 inline constexpr int LOCK_WAIT_MS = 5000;
 
-// Takes the lock of the release in the current directory, waiting at most LOCK_WAIT_MS.
+// Takes the lock of the release in the current directory, waiting at most LOCK_WAIT_MS. When
+// the file system cannot lock, or the holder does not let go in time, the run goes on without
+// it, as it would with no other run about.
 [[nodiscard]] ReleaseLock lock_release();
 
 } // namespace zantra
