@@ -1,6 +1,7 @@
 #include "checksum/file_checksum.h"
 
 #include "checksum/crc32.h"
+#include "platform/platform.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -52,12 +53,7 @@ int open_regular_file(const std::string& path, struct stat& info)
         close(fd);
         return -1;
     }
-    // Linux answers with a read-ahead window twice the default. Reading a 2 GiB release from a
-    // cold cache was 2 to 30 percent faster with it in the median (bench/RESULTS.md); from a
-    // warm cache it changes nothing.
-#ifdef POSIX_FADV_SEQUENTIAL
-    (void)posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-#endif
+    advise_sequential_read(fd);
     return fd;
 }
 
@@ -70,8 +66,7 @@ bool unchanged_while_read(int fd, const struct stat& before, std::uint64_t lengt
     struct stat after {
     };
     return fstat(fd, &after) == 0 && after.st_size == before.st_size &&
-           after.st_mtim.tv_sec == before.st_mtim.tv_sec &&
-           after.st_mtim.tv_nsec == before.st_mtim.tv_nsec &&
+           same_modification_time(after, before) &&
            static_cast<std::uint64_t>(after.st_size) == length;
 }
 

@@ -1,6 +1,8 @@
 // The table of listed files that a whole-list check matches against the current directory.
 #pragma once
 
+#include "platform/platform.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -54,9 +56,6 @@ void add_list_entry(ListTable& table, ListEntry entry);
 // The index of the last entry whose name matches `name` (ASCII letters folded, over at most
 // NAME_COMPARE_MAX bytes), or nothing.
 [[nodiscard]] std::optional<std::size_t> find_listed(const ListTable& table, std::string_view name);
-
-// The directory-entry types the scan tells apart (0 where the file system reports none).
-enum class EntryType { unknown, regular, directory, other };
 
 using MatchAction = std::function<void(std::size_t index, const std::string& name_on_disk)>;
 
