@@ -2,11 +2,16 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #if defined(__linux__) || defined(__FreeBSD__)
 #include <sys/auxv.h>
 #endif
+
+// Files of 2 GiB and more need a 64-bit off_t. 32-bit glibc has one only with
+// _FILE_OFFSET_BITS=64, which cmake/platform.cmake defines where it is needed.
+static_assert(sizeof(off_t) >= 8, "zantra needs a 64-bit off_t: build with -D_FILE_OFFSET_BITS=64");
 
 namespace zantra
 {

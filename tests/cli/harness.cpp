@@ -74,7 +74,9 @@ void create_entry(const std::string& work, const Entry& entry, const std::string
     case Kind::file:
         if (entry.sparse_size) {
             write_file(path, "");
-            ASSERT_EQ(truncate(path.c_str(), *entry.sparse_size), 0) << path;
+            const auto size = static_cast<off_t>(*entry.sparse_size);
+            ASSERT_EQ(size, *entry.sparse_size) << path << ": off_t is too narrow for the size";
+            ASSERT_EQ(truncate(path.c_str(), size), 0) << path;
         } else
             write_file(path, replace_all(entry.content, "@ROOT@", root));
         break;

@@ -25,9 +25,9 @@ enum class Kind { file, directory, symlink, fifo, socket, hard_link };
 struct Entry {
     std::string path;
     Kind kind = Kind::file;
-    std::string content;              // file contents; symbolic link target
-    mode_t mode = 0;                  // 0: 0644 for files, 0755 for directories
-    std::optional<off_t> sparse_size; // a file of this size made with ftruncate, no content
+    std::string content;                     // file contents; symbolic link target
+    mode_t mode = 0;                         // 0: 0644 for files, 0755 for directories
+    std::optional<std::int64_t> sparse_size; // a file of this size made with truncate, no content
     std::time_t mtime = FIXED_MTIME;
 };
 

@@ -345,14 +345,14 @@ TEST(Load, FileCutAndRegrownWhileReadGetsTheCrcOfOneMomentOrNone)
 }
 
 // CRC-32 of `length` zero bytes, from zlib by doubling with crc32_combine64.
-uLong crc_of_zeros(long long length)
+uLong crc_of_zeros(std::int64_t length)
 {
-    constexpr long long MIB = 1 << 20;
+    constexpr std::int64_t MIB = 1 << 20;
     const std::string zeros(MIB, '\0');
     const uLong mib = crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(zeros.data()),
                             static_cast<uInt>(zeros.size()));
     uLong crc = crc32(0L, Z_NULL, 0);
-    for (long long done = 0; done < length; done += MIB)
+    for (std::int64_t done = 0; done < length; done += MIB)
         crc = crc32_combine64(crc, mib, MIB);
     return crc;
 }
@@ -363,10 +363,11 @@ TEST(Large, FiveGibSparseFileCrcAndSize)
     ASSERT_FALSE(root.empty());
     const std::string work = root + "/work";
     ASSERT_EQ(mkdir(work.c_str(), 0755), 0);
-    const long long hole = 5LL << 30;
+    const std::int64_t hole = std::int64_t{5} << 30;
     const std::string tail = "the end of a 5 GiB volume";
     const int fd = open((work + "/big.r00").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ASSERT_GE(fd, 0);
+    ASSERT_EQ(static_cast<off_t>(hole), hole) << "off_t is too narrow for 5 GiB";
     ASSERT_EQ(pwrite(fd, tail.data(), tail.size(), static_cast<off_t>(hole)),
               static_cast<ssize_t>(tail.size()));
     close(fd);
@@ -381,7 +382,7 @@ TEST(Large, FiveGibSparseFileCrcAndSize)
               std::string::npos)
         << created.out;
     const std::string list = read_file(work + "/x.sfv");
-    const std::string size = std::to_string(hole + static_cast<long long>(tail.size()));
+    const std::string size = std::to_string(hole + static_cast<std::int64_t>(tail.size()));
     EXPECT_NE(list.find("; " + std::string(12 - size.size(), ' ') + size + "  "), std::string::npos)
         << list;
     EXPECT_NE(list.find("\r\nbig.r00 " + expected + "\r\n"), std::string::npos) << list;
