@@ -27,7 +27,6 @@
 namespace
 {
 
-using zantra_cli::binary_path;
 using zantra_cli::crc_of;
 using zantra_cli::read_file;
 using zantra_cli::remove_tree;
@@ -79,13 +78,14 @@ struct Started {
 Started start(const std::string& directory, const std::vector<std::string>& args,
               const std::string& out_path)
 {
-    std::vector<std::string> words{"zantra"};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& word : words)
+    zantra_cli::Command command = zantra_cli::command_for(args, {});
+    std::vector<char*> argv, envp;
+    for (std::string& word : command.argv)
         argv.push_back(word.data());
     argv.push_back(nullptr);
-    const std::string binary = binary_path();
+    for (std::string& setting : command.env)
+        envp.push_back(setting.data());
+    envp.push_back(nullptr);
     std::fflush(nullptr);
     Started started;
     started.at = std::chrono::steady_clock::now();
@@ -97,7 +97,7 @@ Started start(const std::string& directory, const std::vector<std::string>& args
         if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
             dup2(err, 2) < 0 || chdir(directory.c_str()) != 0)
             _exit(126);
-        execv(binary.c_str(), argv.data());
+        execve(command.program.c_str(), argv.data(), envp.data());
         _exit(127);
     }
     return started;
