@@ -4,17 +4,13 @@
 // multiplying each by the power of x that moves it past the stripes after it.
 
 #include "checksum/crc32_arch.h"
+#include "platform/platform.h"
 
 #if defined(ZANTRA_CRC32_ARM)
 
 #include <array>
 #include <bit>
 #include <cstring>
-#include <sys/auxv.h>
-
-#ifndef HWCAP_CRC32
-#define HWCAP_CRC32 (1ul << 7)
-#endif
 
 // clang's builtin takes the target attribute; its __crc32d needs CRC enabled for the whole file.
 #if defined(__clang__)
@@ -111,16 +107,12 @@ ZANTRA_TARGET_CRC std::uint32_t crc32_feed_armv8_3way(std::uint32_t crc, const v
     return crc32_feed_armv8(crc, p, length);
 }
 
+// The AT_HWCAP bit of the CRC32 instructions, the same on Linux and FreeBSD.
+constexpr unsigned long HWCAP_CRC32_BIT = 1ul << 7;
+
 bool has_crc32_instructions() noexcept
 {
-    unsigned long hwcap = 0;
-#if defined(__FreeBSD__)
-    if (elf_aux_info(AT_HWCAP, &hwcap, sizeof hwcap) != 0)
-        return false;
-#else
-    hwcap = getauxval(AT_HWCAP);
-#endif
-    return (hwcap & HWCAP_CRC32) != 0;
+    return (hardware_capabilities() & HWCAP_CRC32_BIT) != 0;
 }
 
 constexpr Crc32Candidate ARM_CANDIDATES[] = {

@@ -2,6 +2,7 @@
 
 #include "checksum/crc32.h"
 #include "cli/console.h"
+#include "platform/platform.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -57,12 +58,7 @@ int open_regular_file(const std::string& path, Links links, struct stat& info)
         close(fd);
         return -1;
     }
-    // Linux answers with a read-ahead window twice the default. Reading a 2 GiB release from a
-    // cold cache was 2 to 30 percent faster with it in the median (bench/RESULTS.md); from a
-    // warm cache it changes nothing.
-#ifdef POSIX_FADV_SEQUENTIAL
-    (void)posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-#endif
+    advise_sequential_read(fd);
     return fd;
 }
 
@@ -75,8 +71,7 @@ bool unchanged_while_read(int fd, const struct stat& before, std::uint64_t lengt
     struct stat after {
     };
     return fstat(fd, &after) == 0 && after.st_size == before.st_size &&
-           after.st_mtim.tv_sec == before.st_mtim.tv_sec &&
-           after.st_mtim.tv_nsec == before.st_mtim.tv_nsec &&
+           same_modification_time(after, before) &&
            static_cast<std::uint64_t>(after.st_size) == length;
 }
 
@@ -84,9 +79,10 @@ bool unchanged_while_read(int fd, const struct stat& before, std::uint64_t lengt
 
 bool is_same_unchanged(const struct stat& info, const FileIdentity& identity)
 {
+    const struct timespec modified = modification_time(info);
     return info.st_dev == identity.device && info.st_ino == identity.inode &&
-           info.st_size == identity.size && info.st_mtim.tv_sec == identity.modified.tv_sec &&
-           info.st_mtim.tv_nsec == identity.modified.tv_nsec;
+           info.st_size == identity.size && modified.tv_sec == identity.modified.tv_sec &&
+           modified.tv_nsec == identity.modified.tv_nsec;
 }
 
 std::optional<std::uint32_t> crc32_of_file(const std::string& path, FileIdentity* read_from,
@@ -98,7 +94,8 @@ std::optional<std::uint32_t> crc32_of_file(const std::string& path, FileIdentity
     const int fd = open_regular_file(path, links, opened);
     if (fd >= 0) {
         if (read_from != nullptr)
-            *read_from = FileIdentity{opened.st_dev, opened.st_ino, opened.st_size, opened.st_mtim};
+            *read_from = FileIdentity{opened.st_dev, opened.st_ino, opened.st_size,
+                                      modification_time(opened)};
         const auto size = static_cast<std::uint64_t>(opened.st_size);
         const std::optional<Folded> folded = fold_descriptor(fd, size);
         if (folded && unchanged_while_read(fd, opened, folded->length))

@@ -1,5 +1,7 @@
 #include "cli/options.h"
 
+#include "platform/platform.h"
+
 #include <unistd.h>
 
 namespace zantra
@@ -7,26 +9,7 @@ namespace zantra
 namespace
 {
 
-// glibc's getopt moves operands behind the options unless the option string begins with "+";
-// BSD getopt stops at the first operand already and would take "+" for an option letter.
-// Restarting getopt also differs: glibc wants optind = 0, the BSDs optreset.
-#if defined(__GLIBC__)
-constexpr const char* OPTION_STRING = "+acdgmtTvwl:";
-void restart_getopt()
-{
-    optind = 0;
-}
-#else
-constexpr const char* OPTION_STRING = "acdgmtTvwl:";
-void restart_getopt()
-{
-#if defined(__FreeBSD__) || defined(__NetBSD__) || defined(__OpenBSD__) || defined(__APPLE__) ||   \
-    defined(__DragonFly__)
-    optreset = 1;
-#endif
-    optind = 1;
-}
-#endif
+constexpr const char* OPTION_STRING = ZANTRA_GETOPT_STOP_AT_OPERAND "acdgmtTvwl:";
 
 void select_mode(RunOptions& options, Mode mode)
 {

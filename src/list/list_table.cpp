@@ -26,21 +26,6 @@ std::string match_key(std::string_view name)
     return key;
 }
 
-EntryType type_of(const struct dirent& item)
-{
-#if defined(ZANTRA_HAVE_D_TYPE)
-    switch (item.d_type) {
-    case DT_UNKNOWN: return EntryType::unknown;
-    case DT_REG: return EntryType::regular;
-    case DT_DIR: return EntryType::directory;
-    default: return EntryType::other;
-    }
-#else
-    (void)item;
-    return EntryType::unknown;
-#endif
-}
-
 ListEntry split_by(SplitRule rule, std::string_view line)
 {
     ListEntry entry;
@@ -128,7 +113,7 @@ DirectoryScan scan_directory(ListTable& table, bool glftpd_mode, const MatchActi
             break;
         }
         const std::string name = item->d_name;
-        const EntryType type = type_of(*item);
+        const EntryType type = entry_type(*item);
         if (glftpd_mode && is_completion_dir_entry(name, type))
             scan.completion_dirs.push_back(name);
         if (type != EntryType::regular && type != EntryType::unknown)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "list/list_reading.h"
+#include "platform/platform.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -62,9 +63,6 @@ void add_list_entry(ListTable& table, ListEntry entry);
 
 // The index of the last entry whose name matches `name`, or nothing.
 [[nodiscard]] std::optional<std::size_t> find_listed(const ListTable& table, std::string_view name);
-
-// The directory-entry types the scan tells apart (0 where the file system reports none).
-enum class EntryType { unknown, regular, directory, other };
 
 using MatchAction = std::function<void(std::size_t index, const std::string& name_on_disk)>;
 

@@ -31,6 +31,14 @@ std::vector<Entry> release_with(std::vector<Entry> more)
     return all;
 }
 
+// A volume modified on 2040-02-29 at 12:34:56 UTC, after 32-bit time_t ends in 2038.
+Entry late_volume()
+{
+    Entry late = file("late.r00", V001);
+    late.mtime = 2214131696;
+    return late;
+}
+
 std::vector<Case> create_cases()
 {
     const std::vector<std::string> release_files = {"rel.rar", "rel.r00", "rel.nfo", "rel.sfv",
@@ -230,6 +238,12 @@ std::vector<Case> create_cases()
                                 return big;
                             }(),
                             file("x.sfv", GENERATED + dated("5368709120", "big.nfo") + ";\r\n")}},
+
+        {"TimeAfter2038IsReadAndShown", {late_volume()}, {"-c", "-d", "x.sfv", "late.r00"}, 0,
+         create_heading("x.sfv", "Adding files' times & dates to SFV file\n") + adding("late.r00", V001) + created(1),
+         "",
+         std::vector<Entry>{late_volume(), file("x.sfv", GENERATED + "; " + std::string(11, ' ') + "9  12:34.56 2040-02-29 late.r00\r\n" +
+                                                              ";\r\n" + entry_line("late.r00", V001))}},
     };
 }
 

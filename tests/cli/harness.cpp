@@ -75,7 +75,9 @@ void create_entry(const std::string& work, const Entry& entry, const std::string
     case Kind::file:
         if (entry.sparse_size) {
             write_file(path, "");
-            ASSERT_EQ(truncate(path.c_str(), *entry.sparse_size), 0) << path;
+            const auto size = static_cast<off_t>(*entry.sparse_size);
+            ASSERT_EQ(size, *entry.sparse_size) << path << ": off_t is too narrow for the size";
+            ASSERT_EQ(truncate(path.c_str(), size), 0) << path;
         } else
             write_file(path, replace_all(entry.content, "@ROOT@", root));
         break;
@@ -340,26 +342,16 @@ bool put_stream(int fd, int target)
 // Runs the binary in `work` and returns its wait status, or -1 when it had to be killed.
 int spawn(const std::string& root, const Case& c)
 {
-    const std::string binary = binary_path();
-    std::vector<std::string> words = wrapper_words();
-    const bool wrapped = !words.empty();
-    std::string program = binary;
-    std::string search_path = "/usr/bin:/bin";
-    if (wrapped) {
-        program = find_program(words.front());
-        search_path = binary.substr(0, binary.rfind('/') + 1) + ":" + search_path;
-    }
-    words.emplace_back("zantra");
+    std::vector<std::string> args;
     for (const std::string& arg : c.args)
-        words.push_back(replace_all(arg, "@ROOT@", root));
-    std::vector<std::string> env = child_environment(suite_child_env(), c.env);
-    if (wrapped) // the wrapper finds the binary through PATH, under its own name
-        put_setting(env, "PATH=" + search_path);
+        args.push_back(replace_all(arg, "@ROOT@", root));
+    Command command = command_for(args, c.env);
+    const std::string& program = command.program;
     std::vector<char*> argv, envp;
-    for (std::string& word : words)
+    for (std::string& word : command.argv)
         argv.push_back(word.data());
     argv.push_back(nullptr);
-    for (std::string& setting : env)
+    for (std::string& setting : command.env)
         envp.push_back(setting.data());
     envp.push_back(nullptr);
 
@@ -498,6 +490,26 @@ void expect_tree(const std::vector<Entry>& expected_entries, std::vector<Entry> 
 }
 
 } // namespace
+
+Command command_for(const std::vector<std::string>& args, const std::vector<std::string>& env)
+{
+    const std::string binary = binary_path();
+    Command command{binary, wrapper_words(), child_environment(suite_child_env(), env)};
+    if (command.argv.empty()) {
+        command.argv.emplace_back("zantra");
+    } else {
+        command.program = find_program(command.argv.front());
+        const auto named = std::find(command.argv.begin(), command.argv.end(), "@BINARY@");
+        if (named != command.argv.end())
+            *named = binary;
+        else // the wrapper finds the binary through PATH, under its own name
+            command.argv.emplace_back("zantra");
+        put_setting(command.env,
+                    "PATH=" + binary.substr(0, binary.rfind('/') + 1) + ":/usr/bin:/bin");
+    }
+    command.argv.insert(command.argv.end(), args.begin(), args.end());
+    return command;
+}
 
 std::string binary_path()
 {

@@ -25,9 +25,9 @@ enum class Kind { file, directory, symlink, fifo, socket, hard_link };
 struct Entry {
     std::string path;
     Kind kind = Kind::file;
-    std::string content;              // file contents; symbolic link target
-    mode_t mode = 0;                  // 0: 0644 for files, 0755 for directories
-    std::optional<off_t> sparse_size; // a file of this size made with ftruncate, no content
+    std::string content;                     // file contents; symbolic link target
+    mode_t mode = 0;                         // 0: 0644 for files, 0755 for directories
+    std::optional<std::int64_t> sparse_size; // a file of this size made with truncate, no content
     std::time_t mtime = FIXED_MTIME;
 };
 
@@ -102,8 +102,20 @@ std::vector<std::string> child_environment(const std::vector<std::string>& suite
 // child's environment is child_environment(suite_child_env(), c.env).
 // When the environment variable ZANTRA_TEST_WRAPPER holds a command (words separated by
 // blanks, such as "valgrind -q --error-exitcode=99"), the binary is run under it, found
-// through PATH under its own name so that argv[0] stays "zantra".
+// through PATH under its own name so that argv[0] stays "zantra". A wrapper that cannot search
+// PATH (an emulator) names the binary's path with the word "@BINARY@" and sets argv[0] itself:
+// "qemu-s390x-static -L /usr/s390x-linux-gnu -0 zantra @BINARY@".
 Outcome run_case(const Case& c);
+
+// What to execute for one run of the binary under test with `args` after argv[0], as run_case
+// does it (ZANTRA_TEST_WRAPPER included): the program, its argv, and its environment, which is
+// child_environment(suite_child_env(), env) with PATH set for the wrapper.
+struct Command {
+    std::string program;
+    std::vector<std::string> argv;
+    std::vector<std::string> env;
+};
+Command command_for(const std::vector<std::string>& args, const std::vector<std::string>& env);
 
 // Adds a GoogleTest failure for every difference between the case's expectations and the outcome.
 void expect_outcome(const Case& c, const Outcome& outcome);

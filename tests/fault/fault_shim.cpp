@@ -210,16 +210,30 @@ mode_t mode_argument(int flags, va_list arguments)
 
 } // namespace
 
+// Each entry point is defined under the name of the C library symbol it replaces, whatever the
+// headers make of its C name: with _FILE_OFFSET_BITS=64 they turn open into open64 and fopen
+// into fopen64, so that defining both by their C names would define those twice. Here every
+// real symbol is defined exactly once, in both worlds.
+#define ZANTRA_SYMBOL(name) __asm__(#name)
+
 extern "C" {
 
-// The C library's checked and older entry points, declared here since no header does it
-// without fortification.
-int __open_2(const char* path, int flags);
-int __open64_2(const char* path, int flags);
+int fault_open(const char* path, int flags, ...) ZANTRA_SYMBOL(open);
+int fault_open64(const char* path, int flags, ...) ZANTRA_SYMBOL(open64);
+int fault_openat(int directory, const char* path, int flags, ...) ZANTRA_SYMBOL(openat);
+int fault_openat64(int directory, const char* path, int flags, ...) ZANTRA_SYMBOL(openat64);
+int fault_open_2(const char* path, int flags) ZANTRA_SYMBOL(__open_2);
+int fault_open64_2(const char* path, int flags) ZANTRA_SYMBOL(__open64_2);
+FILE* fault_fopen(const char* path, const char* mode) ZANTRA_SYMBOL(fopen);
+FILE* fault_fopen64(const char* path, const char* mode) ZANTRA_SYMBOL(fopen64);
+void* fault_readdir(DIR* directory) ZANTRA_SYMBOL(readdir);
+void* fault_readdir64(DIR* directory) ZANTRA_SYMBOL(readdir64);
+// The C library's checked and older entry points, which no header declares without
+// fortification.
 ssize_t __read_chk(int fd, void* buffer, size_t length, size_t buffer_size);
 int _IO_getc(FILE* stream);
 
-int open(const char* path, int flags, ...)
+int fault_open(const char* path, int flags, ...)
 {
     swap_in(path, false);
     va_list arguments;
@@ -229,7 +243,7 @@ int open(const char* path, int flags, ...)
     return opened(next<int (*)(const char*, int, ...)>("open")(path, flags, mode), path);
 }
 
-int open64(const char* path, int flags, ...)
+int fault_open64(const char* path, int flags, ...)
 {
     swap_in(path, false);
     va_list arguments;
@@ -239,7 +253,7 @@ int open64(const char* path, int flags, ...)
     return opened(next<int (*)(const char*, int, ...)>("open64")(path, flags, mode), path);
 }
 
-int openat(int directory, const char* path, int flags, ...)
+int fault_openat(int directory, const char* path, int flags, ...)
 {
     swap_in(path, false);
     va_list arguments;
@@ -250,13 +264,24 @@ int openat(int directory, const char* path, int flags, ...)
                   path);
 }
 
-int __open_2(const char* path, int flags)
+int fault_openat64(int directory, const char* path, int flags, ...)
+{
+    swap_in(path, false);
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = mode_argument(flags, arguments);
+    va_end(arguments);
+    return opened(
+        next<int (*)(int, const char*, int, ...)>("openat64")(directory, path, flags, mode), path);
+}
+
+int fault_open_2(const char* path, int flags)
 {
     swap_in(path, false);
     return opened(next<int (*)(const char*, int)>("__open_2")(path, flags), path);
 }
 
-int __open64_2(const char* path, int flags)
+int fault_open64_2(const char* path, int flags)
 {
     swap_in(path, false);
     return opened(next<int (*)(const char*, int)>("__open64_2")(path, flags), path);
@@ -313,7 +338,7 @@ ssize_t __read_chk(int fd, void* buffer, size_t length, size_t /*buffer_size*/)
     return read(fd, buffer, length);
 }
 
-FILE* fopen(const char* path, const char* mode)
+FILE* fault_fopen(const char* path, const char* mode)
 {
     FILE* stream = next<FILE* (*)(const char*, const char*)>("fopen")(path, mode);
     if (stream != nullptr && is_target(path))
@@ -321,7 +346,7 @@ FILE* fopen(const char* path, const char* mode)
     return stream;
 }
 
-FILE* fopen64(const char* path, const char* mode)
+FILE* fault_fopen64(const char* path, const char* mode)
 {
     FILE* stream = next<FILE* (*)(const char*, const char*)>("fopen64")(path, mode);
     if (stream != nullptr && is_target(path))
@@ -380,15 +405,16 @@ int fgetc(FILE* stream)
     return c;
 }
 
-struct dirent* readdir(DIR* directory)
+// The entry is handed on untouched, so its layout (struct dirent or dirent64) does not matter.
+void* fault_readdir(DIR* directory)
 {
-    static const auto real_readdir = next<struct dirent* (*)(DIR*)>("readdir");
+    static const auto real_readdir = next<void* (*)(DIR*)>("readdir");
     return directory_read_fails() ? nullptr : real_readdir(directory);
 }
 
-struct dirent64* readdir64(DIR* directory)
+void* fault_readdir64(DIR* directory)
 {
-    static const auto real_readdir64 = next<struct dirent64* (*)(DIR*)>("readdir64");
+    static const auto real_readdir64 = next<void* (*)(DIR*)>("readdir64");
     return directory_read_fails() ? nullptr : real_readdir64(directory);
 }
 

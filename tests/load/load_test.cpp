@@ -28,7 +28,6 @@
 namespace
 {
 
-using zantra_cli::binary_path;
 using zantra_cli::crc_of;
 using zantra_cli::read_file;
 using zantra_cli::remove_tree;
@@ -80,13 +79,14 @@ struct Started {
 Started start(const std::string& directory, const std::vector<std::string>& args,
               const std::string& out_path)
 {
-    std::vector<std::string> words{"zantra"};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& word : words)
+    zantra_cli::Command command = zantra_cli::command_for(args, {});
+    std::vector<char*> argv, envp;
+    for (std::string& word : command.argv)
         argv.push_back(word.data());
     argv.push_back(nullptr);
-    const std::string binary = binary_path();
+    for (std::string& setting : command.env)
+        envp.push_back(setting.data());
+    envp.push_back(nullptr);
     std::fflush(nullptr);
     Started started;
     started.at = std::chrono::steady_clock::now();
@@ -98,7 +98,7 @@ Started start(const std::string& directory, const std::vector<std::string>& args
         if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
             dup2(err, 2) < 0 || chdir(directory.c_str()) != 0)
             _exit(126);
-        execv(binary.c_str(), argv.data());
+        execve(command.program.c_str(), argv.data(), envp.data());
         _exit(127);
     }
     return started;
@@ -616,14 +616,14 @@ TEST(Site, StuckLockHolderDelaysTheBookkeepingButNeverStopsIt)
 }
 
 // CRC-32 of `length` zero bytes, from zlib by doubling with crc32_combine64.
-uLong crc_of_zeros(long long length)
+uLong crc_of_zeros(std::int64_t length)
 {
-    constexpr long long MIB = 1 << 20;
+    constexpr std::int64_t MIB = 1 << 20;
     const std::string zeros(MIB, '\0');
     const uLong mib = crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(zeros.data()),
                             static_cast<uInt>(zeros.size()));
     uLong crc = crc32(0L, Z_NULL, 0);
-    for (long long done = 0; done < length; done += MIB)
+    for (std::int64_t done = 0; done < length; done += MIB)
         crc = crc32_combine64(crc, mib, MIB);
     return crc;
 }
@@ -634,10 +634,11 @@ TEST(Large, FiveGibSparseFileCrcAndSize)
     ASSERT_FALSE(root.empty());
     const std::string work = root + "/work";
     ASSERT_EQ(mkdir(work.c_str(), 0755), 0);
-    const long long hole = 5LL << 30;
+    const std::int64_t hole = std::int64_t{5} << 30;
     const std::string tail = "the end of a 5 GiB volume";
     const int fd = open((work + "/big.r00").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ASSERT_GE(fd, 0);
+    ASSERT_EQ(static_cast<off_t>(hole), hole) << "off_t is too narrow for 5 GiB";
     ASSERT_EQ(pwrite(fd, tail.data(), tail.size(), static_cast<off_t>(hole)),
               static_cast<ssize_t>(tail.size()));
     close(fd);
@@ -652,7 +653,7 @@ TEST(Large, FiveGibSparseFileCrcAndSize)
               std::string::npos)
         << created.out;
     const std::string list = read_file(work + "/x.sfv");
-    const std::string size = std::to_string(hole + static_cast<long long>(tail.size()));
+    const std::string size = std::to_string(hole + static_cast<std::int64_t>(tail.size()));
     EXPECT_NE(list.find("; " + std::string(12 - size.size(), ' ') + size + "  "), std::string::npos)
         << list;
     EXPECT_NE(list.find("\r\nbig.r00 " + expected + "\r\n"), std::string::npos) << list;

@@ -1,0 +1,7 @@
+# 32-bit x86 (i686), built with g++-i686-linux-gnu. An x86-64 Linux kernel with 32-bit support
+# runs the programs natively, started through the cross toolchain's own loader and libraries.
+set(ZANTRA_CROSS_TRIPLET i686-linux-gnu)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+include(${CMAKE_CURRENT_LIST_DIR}/debian-cross.cmake)
+set(CMAKE_CROSSCOMPILING_EMULATOR
+    /usr/i686-linux-gnu/lib/ld-linux.so.2 --library-path /usr/i686-linux-gnu/lib)
