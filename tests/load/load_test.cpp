@@ -544,7 +544,9 @@ void site_round(const SiteScenario& s, const std::string& root, unsigned seed)
     Random random{seed};
     std::vector<int> order;
     for (int i = 0; i < SITE_VOLUMES; ++i)
-        order.insert(order.begin() + random.next(static_cast<unsigned>(order.size() + 1)), i);
+        order.insert(order.begin() + static_cast<std::ptrdiff_t>(
+                                         random.next(static_cast<unsigned>(order.size() + 1))),
+                     i);
     std::vector<pid_t> arrivals;
     for (int n = 0; n + 1 < SITE_VOLUMES; ++n) {
         if (arrivals.size() == 3) {
