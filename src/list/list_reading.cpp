@@ -80,11 +80,17 @@ void start_reading(LineReader& reader)
         reader.pending = head;
 }
 
-// True when `text` is a hexadecimal number and nothing else: digits, after an optional 0x.
-bool is_hex_number(std::string_view text)
+// `text` without a leading 0x or 0X, when digits follow it.
+std::string_view without_hex_prefix(std::string_view text)
 {
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
         text.remove_prefix(2);
+    return text;
+}
+
+// True when `text` is hexadecimal digits and nothing else, at least one.
+bool is_hex_digits(std::string_view text)
+{
     if (text.empty())
         return false;
     for (const char c : text)
@@ -105,7 +111,8 @@ std::size_t split_point(std::string_view line)
         return last_blank;
     text = text.substr(0, last_visible + 1);
     const std::size_t blank = text.rfind(' ');
-    if (blank == std::string_view::npos || !is_hex_number(text.substr(blank + 1)))
+    if (blank == std::string_view::npos ||
+        !is_hex_digits(without_hex_prefix(text.substr(blank + 1))))
         return last_blank;
     return blank;
 }
@@ -219,10 +226,8 @@ bool ends_in_whole_crc(std::string_view line)
     if (blank == std::string_view::npos)
         return false;
     std::string_view crc = line.substr(blank + 1);
-    crc = crc.substr(0, crc.find_last_not_of(" \t\r\n") + 1);
-    if (crc.size() > 2 && crc[0] == '0' && (crc[1] == 'x' || crc[1] == 'X'))
-        crc.remove_prefix(2);
-    return crc.size() == 8 && is_hex_number(crc);
+    crc = without_hex_prefix(crc.substr(0, crc.find_last_not_of(" \t\r\n") + 1));
+    return crc.size() == 8 && is_hex_digits(crc);
 }
 
 ListRead read_entry_lines(std::FILE* list, const std::function<bool(std::string_view)>& on_entry,

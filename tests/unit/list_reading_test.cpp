@@ -106,6 +106,7 @@ TEST(ListLines, EndsInAWholeCrc)
         {"a.r00 CBF43926", true},       {"a.r00 0xcbf43926\r", true}, {"a.r00 CBF43926 \t", true},
         {"My File.r00 CBF43926", true}, {"a.r00 F81", false},         {"some.release", false},
         {"a.r00 CBF4392G", false},      {"a.r00 CBF439261", false},   {"a.r00 ", false},
+        {"a.r00 0x0xCBF439", false},
     };
     for (const auto& [line, whole] : cases)
         EXPECT_EQ(ends_in_whole_crc(line), whole) << line;
