@@ -1,7 +1,7 @@
 #include "checksum/file_checksum.h"
 
 #include "checksum/crc32.h"
-#include "cli/console.h"
+#include "console/console.h"
 #include "platform/platform.h"
 
 #include <cerrno>

@@ -1,6 +1,6 @@
 #include "cli/usage.h"
 
-#include "cli/console.h"
+#include "console/console.h"
 
 #include <cstdio>
 #include <string>

@@ -1,8 +1,8 @@
 #include "cli/zantra.h"
 
-#include "cli/console.h"
 #include "cli/options.h"
 #include "cli/usage.h"
+#include "console/console.h"
 #include "list/list_format.h"
 #include "ops/operations.h"
 

@@ -1,6 +1,6 @@
 #include "list/list_reading.h"
 
-#include "cli/console.h"
+#include "console/console.h"
 #include "list/list_format.h"
 
 #include <fcntl.h>

@@ -1,6 +1,6 @@
 #include "list/list_table.h"
 
-#include "cli/console.h"
+#include "console/console.h"
 #include "list/list_reading.h"
 #include "list/names.h"
 #include "site/markers.h"

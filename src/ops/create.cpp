@@ -1,7 +1,7 @@
 // -c: create a list from the file operands.
 
 #include "checksum/file_checksum.h"
-#include "cli/console.h"
+#include "console/console.h"
 #include "list/list_format.h"
 #include "list/list_reading.h"
 #include "ops/operations.h"

@@ -2,7 +2,7 @@
 
 #include "checksum/crc32.h"
 #include "checksum/file_checksum.h"
-#include "cli/console.h"
+#include "console/console.h"
 #include "list/list_reading.h"
 #include "list/names.h"
 #include "ops/operations.h"

@@ -2,7 +2,7 @@
 
 #include "checksum/crc32.h"
 #include "checksum/file_checksum.h"
-#include "cli/console.h"
+#include "console/console.h"
 #include "list/list_table.h"
 #include "ops/operations.h"
 #include "site/markers.h"

@@ -388,7 +388,8 @@ std::vector<Case> special_file_cases()
                             entry_line("l.r00", "link") + entry_line("a.r00", "abc");
     const std::vector<Entry> specials = {fifo("p.r00"), unix_socket("s.r00"),
                                          link("l.r00", "p.r00"), file("a.r00", "abc")};
-    return {
+    return
+    {
         {"FifoSocketAndLinkToFifoAsOperandsToCreate",
          specials,
          {"-c", "x.sfv", "p.r00", "s.r00", "l.r00", "a.r00"},
@@ -398,45 +399,46 @@ std::vector<Case> special_file_cases()
          fatal("p.r00") + fatal("s.r00") + fatal("l.r00"),
          with(specials, {file("x.sfv", GENERATED + entry_line("a.r00", "abc"))})},
 
-        {"GlftpdFifoSocketAndLinkToFifoAsNamedFiles",
-         with(specials, {file("l.sfv", sfv)}),
-         {"-g", "-t", "l.sfv", "p.r00", "s.r00", "l.r00", "a.r00"},
-         1,
-         BANNER + not_listed("p.r00", "FFFFFFFF") + not_listed("s.r00", "FFFFFFFF") +
-             not_listed("l.r00", "FFFFFFFF") + tested("a.r00", crc_of("abc"), crc_of("abc"), "OK") +
-             t_summary(4, 1, 0, 3),
-         fatal("p.r00") + fatal("s.r00") + fatal("l.r00")},
+            {"GlftpdFifoSocketAndLinkToFifoAsNamedFiles",
+             with(specials, {file("l.sfv", sfv)}),
+             {"-g", "-t", "l.sfv", "p.r00", "s.r00", "l.r00", "a.r00"},
+             1,
+             BANNER + not_listed("p.r00", "FFFFFFFF") + not_listed("s.r00", "FFFFFFFF") +
+                 not_listed("l.r00", "FFFFFFFF") +
+                 tested("a.r00", crc_of("abc"), crc_of("abc"), "OK") + t_summary(4, 1, 0, 3),
+             fatal("p.r00") + fatal("s.r00") + fatal("l.r00")},
 
-        // Only regular files are matched; a FIFO, a socket and a link are absent.
-        {"GlftpdFifoSocketAndLinkAsListedNames",
-         with(specials, {file("l.sfv", sfv)}),
-         {"-g", "-T", "l.sfv"},
-         2,
-         whole_heading("l.sfv", true) + checked("a.r00", crc_of("abc"), crc_of("abc"), "OK") +
-             absent("p.r00", crc_of("pipe")) + absent("s.r00", crc_of("sock")) +
-             absent("l.r00", crc_of("link")) + status_line("025") + whole_summary(4, 1, 0, 3),
-         "",
-         with(specials, {file("l.sfv", sfv), file("p.r00.missing", ""), file("s.r00.missing", ""),
-                         file("l.r00.missing", ""), dir(completion("025"), 0777)})},
+            // Only regular files are matched; a FIFO, a socket and a link are absent.
+            {"GlftpdFifoSocketAndLinkAsListedNames",
+             with(specials, {file("l.sfv", sfv)}),
+             {"-g", "-T", "l.sfv"},
+             2,
+             whole_heading("l.sfv", true) + checked("a.r00", crc_of("abc"), crc_of("abc"), "OK") +
+                 absent("p.r00", crc_of("pipe")) + absent("s.r00", crc_of("sock")) +
+                 absent("l.r00", crc_of("link")) + status_line("025") + whole_summary(4, 1, 0, 3),
+             "",
+             with(specials,
+                  {file("l.sfv", sfv), file("p.r00.missing", ""), file("s.r00.missing", ""),
+                   file("l.r00.missing", ""), dir(completion("025"), 0777)})},
 
 #if defined(__linux__)
-        // Its size is 0 and it holds hundreds of GiB: reading stops at the first byte too many.
-        {"FileThatNeverEndsIsNotReadForLong",
-         {file("l.sfv", "pm.r00 00000000\r\n"), link("pm.r00", "/proc/self/pagemap")},
-         {"-t", "l.sfv", "pm.r00"},
-         1,
-         BANNER + not_listed("pm.r00", "FFFFFFFF") + t_summary(1, 0, 0, 1),
-         fatal("pm.r00")},
+            // Its size is 0 and it holds hundreds of GiB: reading stops at the first byte too many.
+            {"FileThatNeverEndsIsNotReadForLong",
+             {file("l.sfv", "pm.r00 00000000\r\n"), link("pm.r00", "/proc/self/pagemap")},
+             {"-t", "l.sfv", "pm.r00"},
+             1,
+             BANNER + not_listed("pm.r00", "FFFFFFFF") + t_summary(1, 0, 0, 1),
+             fatal("pm.r00")},
 #endif
 
-        {"GlftpdSocketAtAMarkerPath",
-         {file("l.sfv", entry_line("a.r00", "abc")), unix_socket("a.r00.missing")},
-         {"-g", "-m", "l.sfv"},
-         0,
-         count_heading(true) + status_line("000"),
-         "",
-         std::vector<Entry>{file("l.sfv", entry_line("a.r00", "abc")), unix_socket("a.r00.missing"),
-                            dir(completion("000"), 0777)}},
+            {"GlftpdSocketAtAMarkerPath",
+             {file("l.sfv", entry_line("a.r00", "abc")), unix_socket("a.r00.missing")},
+             {"-g", "-m", "l.sfv"},
+             0,
+             count_heading(true) + status_line("000"),
+             "",
+             std::vector<Entry>{file("l.sfv", entry_line("a.r00", "abc")),
+                                unix_socket("a.r00.missing"), dir(completion("000"), 0777)}},
     };
 }
 
