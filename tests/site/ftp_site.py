@@ -6,10 +6,14 @@ to pure-uploadscript, which runs one of the shipped hook scripts (examples/site/
 script with the upload's absolute path, or glftpd's post_check script with the arguments glftpd
 passes (name, directory, CRC). Releases are uploaded with ftplib, and after each upload, once the
 hook has run, the release directory must show exactly the markers, .bad files and completion
-directory that the uploads so far call for.
+directory that the uploads so far call for. With --hook proftpd the server is ProFTPD, whose
+mod_exec runs ProFTPD's hook in the session after every upload, delete and rename, before the
+reply; proftpd-chroot runs it inside DefaultRoot's chroot, with a static zantra.
 
 Usage: ftp_site.py --hook pure-ftpd|glftpd --zantra PATH --source TREE --pure-ftpd PATH
                    --pure-uploadscript PATH --pure-pw PATH --openssl PATH
+       ftp_site.py --hook proftpd|proftpd-chroot --zantra PATH --source TREE --proftpd PATH
+                   --ftpasswd PATH [--busybox PATH]
 ZANTRA_TEST_BINARY, when set, names the zantra to test instead of --zantra. Needs root: exits
 with 77 (skipped) without it. Every daemon it starts is stopped by its process id at the end,
 also when a check fails.
@@ -243,7 +247,8 @@ class ProftpdSite(Site):
     def _config(self, hook):
         """Debian's proftpd, run as root from wherever it was unpacked: its modules beside it,
         every file it keeps in the test's directory, nothing looked up on the network."""
-        root, modules = self.root.decode("latin-1"), os.path.join(os.path.dirname(self.tools.proftpd), "..", "lib", "proftpd")
+        root = self.root.decode("latin-1")
+        modules = os.path.join(os.path.dirname(self.tools.proftpd), "..", "lib", "proftpd")
         lines = ["ServerType standalone", "ServerName zantra-site-test", "DefaultAddress 127.0.0.1",
                  "SocketBindTight on", "UseIPv6 off", f"Port {self.port}", "User nobody", "Group nogroup",
                  f"PidFile {root}/proftpd.pid", f"ScoreboardFile {root}/proftpd.scoreboard",
@@ -261,8 +266,8 @@ class ProftpdSite(Site):
         return "".join(line + "\n" for line in lines).encode("latin-1")
 
     def hooks(self):
-        """The hook runs so far, as (status, None, command): from mod_exec's log, in which the
-        session writes one line when its hook has ended."""
+        """The hook runs so far, as (status, None, b""): the session's lines in mod_exec's log
+        say when a hook ended and how, but not how long it took or for which file."""
         with open(self.log, "rb") as log:
             text = log.read()
         runs = re.findall(rb"'[^']*' (?:terminated normally, with exit status (\d+)|died from signal (\d+))", text)
@@ -270,7 +275,7 @@ class ProftpdSite(Site):
 
     def printed(self):
         with open(self.log, "rb") as log:
-            return b"".join(re.findall(rb"(?m)^.*(?:stdout|stderr) from .*$", log.read()))
+            return b"\n".join(re.findall(rb"(?m)^.*(?:stdout|stderr) from .*$", log.read()))
 
 
 class Unsupported(Exception):
@@ -559,7 +564,8 @@ def moves(site, checks):
         for command in commands:
             if isinstance(command, tuple):
                 data = volume(release, command[0], VOLUMES[command[0]])
-                ftp.storbinary("STOR " + ftp_path(command[0]), io.BytesIO(damaged(data) if command[1] == DAMAGED else data))
+                data = damaged(data) if command[1] == DAMAGED else data
+                ftp.storbinary("STOR " + ftp_path(command[0]), io.BytesIO(data))
             else:
                 ftp.sendcmd(command)
         state = bookkeeping(directory)
