@@ -5,6 +5,7 @@
 #     ExecOptions logStdout logStderr
 #     ExecTimeout 60
 #     ExecOnCommand STOR,APPE,DELE,RNTO /usr/local/share/zantra/site/zantra-proftpd-exec.sh %m %F %w
+# (a chrooted site, and why these settings: doc/site.md).
 # mod_exec runs it in the FTP session's own process after every successful STOR, APPE, DELE and
 # RNTO, as the logged-in user, inside DefaultRoot's chroot when there is one, and sends the
 # command's reply only once it has ended. Its arguments:
@@ -14,8 +15,8 @@
 # mod_exec passes no environment but what ExecEnviron sets, and ignores the exit status, which
 # is 0. %f would give the path outside the chroot, which the hook cannot open inside it.
 
-# The zantra to run; empty: the first of zantra on PATH, /usr/local/bin/zantra, /usr/bin/zantra
-# and /bin/zantra (in a chroot: the chroot's own).
+# The zantra to run, as an absolute path. Empty: zantra on PATH, else the first of
+# /usr/local/bin/zantra, /usr/bin/zantra and /bin/zantra (in a chroot: the chroot's own).
 ZANTRA=
 
 command=$1
@@ -23,18 +24,25 @@ path=$2
 from=$3
 case $path in /*) ;; *) exit 0 ;; esac
 
+runnable() {
+    case $1 in /*) [ -f "$1" ] && [ -x "$1" ] ;; *) false ;; esac
+}
 if [ -z "$ZANTRA" ]; then
-    ZANTRA=$(command -v zantra 2>/dev/null) || ZANTRA=
-    for candidate in /usr/local/bin/zantra /usr/bin/zantra /bin/zantra; do
-        [ -z "$ZANTRA" ] && [ -x "$candidate" ] && ZANTRA=$candidate
+    for ZANTRA in "$(command -v zantra)" /usr/local/bin/zantra /usr/bin/zantra /bin/zantra; do
+        runnable "$ZANTRA" && break
     done
 fi
-if [ ! -x "$ZANTRA" ] || [ -d "$ZANTRA" ]; then
-    message="zantra-proftpd-exec.sh: no zantra found (set ZANTRA= in this script); $command of $path not checked"
+# Without zantra nothing can be checked: say so, once, to syslog and on standard error (which
+# ExecOptions logStderr puts in the ExecLog).
+if ! runnable "$ZANTRA"; then
+    message="zantra not found (set ZANTRA= in $0): $command of $path not checked"
     if command -v logger >/dev/null 2>&1; then logger -t zantra "$message" 2>/dev/null; fi
     printf '%s\n' "$message" >&2
     exit 0
 fi
+
+# The release's books are kept by its first list in name order (byte order) and by no other.
+LC_ALL=C
 
 # Sets list to the first list of the current directory in name order; fails when there is none.
 first_list() {
