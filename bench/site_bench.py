@@ -148,7 +148,7 @@ def proftpd_bench(args, volumes, listing, total):
         return 1
 
     print(f"{args.volumes} volumes of {args.size_mib:g} MiB ({total / 2**20:.0f} MiB), {args.rounds} rounds, "
-          f"list first, then {args.clients} FTP sessions at once on 127.0.0.1 to ProFTPD")
+          f"list first, then the volumes over FTP sessions at once: {args.clients}, on 127.0.0.1 to ProFTPD")
     for key, label in (("plain", "STOR to its reply, without the hook"),
                        ("hooked", "STOR to its reply, with the hook")):
         print(f"{label:40} median {statistics.median(stors[key]) * 1000:7.1f} ms, "
