@@ -488,6 +488,15 @@ std::vector<Case> planted_link_cases()
          with(outside,
               {file("l.sfv", one), file("a.r00.missing", "keep"), dir(completion("000"), 0777)})},
 
+        {"GlftpdUploadAtAMarkerPathIsNeverEmptied",
+         {file("l.sfv", entry_line("notes", "n")), file("notes.missing", "my notes\n")},
+         {"-g", "-m", "l.sfv"},
+         0,
+         count_heading(true) + status_line("000"),
+         "",
+         std::vector<Entry>{file("l.sfv", entry_line("notes", "n")),
+                            file("notes.missing", "my notes\n"), dir(completion("000"), 0777)}},
+
         // Runs that met in one directory can each leave a completion directory.
         {"GlftpdEveryStaleCompletionDirectoryIsReplaced",
          {file("l.sfv", one), file("a.r00", "abc"), dir(completion("050"), 0777),
