@@ -554,6 +554,7 @@ MOVES = [
 
 
 def moves(site, checks):
+    """The steps of MOVES, in the release that STEPS completed."""
     release = b"Shuffled-GRP"
     directory = os.path.join(site.site, release)
     ftp = site.client()
