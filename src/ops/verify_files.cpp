@@ -68,10 +68,10 @@ Reading latest_reading(const std::string& operand, std::uint32_t listed_crc, con
 }
 
 // The glftpd bookkeeping of a listed operand, under the release's lock. Its ".missing" marker
-// goes only when the file was found good and is, at this moment, the file found good. A file
-// found bad is renamed to its ".bad" name when it has not changed since its (last) read, and is
-// marked whether renamed or not; so is a good one that a second read finds bad. A good one
-// that has changed since is left as it is, for the hook of whatever changed it.
+// goes only when every read found the file good and it is, at this moment, the file last read.
+// A file that every read found bad is renamed to its ".bad" name when it has not changed since
+// the last; any file that a read found bad is marked, renamed or not. Any other is left as it
+// is, for the hook of whatever changed it.
 void keep_books(const std::string& operand, const SplitEntry& listed, const Reading& first)
 {
     const Reading last = latest_reading(operand, listed.listed_crc, first);
@@ -82,11 +82,10 @@ void keep_books(const std::string& operand, const SplitEntry& listed, const Read
         remove_stale_bad_marker(listed.name, last.file);
         return;
     }
-    if (first.good && (last.good || !settled))
-        return;
     if (!first.good && !last.good && settled)
         mark_bad(operand, listed.name, last.file);
-    touch_marker(listed.name, MISSING_SUFFIX);
+    if (!first.good || (last.readable && !last.good))
+        touch_marker(listed.name, MISSING_SUFFIX);
 }
 
 // Completes the progress line of a file found in the list, and in glftpd mode keeps its books.
