@@ -62,8 +62,10 @@ elapsed "lintian clean"
 apt_get install -y --reinstall "$deb" >/dev/null
 dpkg -L zantra | grep -qx /usr/bin/zantra || { echo "debian-package: no /usr/bin/zantra" >&2; exit 1; }
 for hook in zantra-post-check.sh zantra-pure-upload.sh; do
-    [ -x "/usr/share/zantra/site/$hook" ] && dpkg -L zantra | grep -qx "/usr/share/zantra/site/$hook" ||
-        { echo "debian-package: no executable /usr/share/zantra/site/$hook" >&2; exit 1; }
+    if ! [ -x "/usr/share/zantra/site/$hook" ] || ! dpkg -L zantra | grep -qx "/usr/share/zantra/site/$hook"; then
+        echo "debian-package: no executable /usr/share/zantra/site/$hook" >&2
+        exit 1
+    fi
 done
 sh "$top/examples/sample-release.sh" /usr/bin/zantra >"$out/sample-release.log"
 tail -n 1 "$out/sample-release.log"
