@@ -605,7 +605,8 @@ def finding_zantra(site, hook, checks):
         out.write(sfv([(b"rel.r00", crc(data)), (b"rel.r01", crc(b""))]))
     with open(os.path.join(release, b"rel.r00"), "wb") as out:
         out.write(data)
-    for setting, path, found in ((b"", bin_dir + b":" + DEBIAN_PATH, True), (b"/nonexistent/zantra", DEBIAN_PATH, False)):
+    for setting, path, found in ((b"", bin_dir + b":" + DEBIAN_PATH, True),
+                                 (b"/nonexistent/zantra", DEBIAN_PATH, False)):
         checks.step = f"the hook with ZANTRA={setting.decode()!r} and PATH={path.decode()}"
         before = bookkeeping(release)
         command = hook_command(hook, site.tools.source, setting, work)
