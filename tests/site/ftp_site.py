@@ -176,7 +176,7 @@ class Site:
             return [tuple(line.rstrip(b"\n").split(b" ", 2)) for line in log]
 
     def wait_hooks(self, count):
-        wait_until(lambda: len(self.hooks()) >= count, HOOK_WAIT + count // 10, f"{count} hook runs")
+        wait_until(lambda: len(self.hooks()) >= count, HOOK_WAIT + count // 2, f"{count} hook runs")
 
     def upload(self, ftp, release, name, data):
         """Uploads one file and waits until the hook has run for it."""
