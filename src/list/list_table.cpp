@@ -1,7 +1,8 @@
 #include "list/list_table.h"
 
 #include "console/console.h"
-#include "list/list_reading.h"
+#include "list/list_file_reader.h"
+#include "list/list_line_rules.h"
 #include "list/names.h"
 #include "site/markers.h"
 

@@ -1,7 +1,7 @@
 // The table of listed files that a whole-list check matches against the current directory.
 #pragma once
 
-#include "list/list_reading.h"
+#include "list/list_file_reader.h"
 #include "platform/platform.h"
 
 #include <cstddef>

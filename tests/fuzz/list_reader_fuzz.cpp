@@ -8,8 +8,9 @@
 //    name the creator accepts gives back exactly those names and values, in order.
 
 #include "fuzz_check.h"
+#include "list/list_file_reader.h"
 #include "list/list_format.h"
-#include "list/list_reading.h"
+#include "list/list_line_rules.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -1,7 +1,7 @@
 // The lines zantra writes, and that they read back as written.
 
 #include "list/list_format.h"
-#include "list/list_reading.h"
+#include "list/list_line_rules.h"
 
 #include <gtest/gtest.h>
 
