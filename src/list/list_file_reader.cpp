@@ -82,7 +82,9 @@ bool read_piece(LineReader& reader, std::string& piece)
         start_reading(reader);
     piece.clear();
     reader.line_ended = false;
-    while (piece.size() < LINE_PIECE_MAX) {
+    const std::size_t piece_max =
+        reader.long_lines == LongLines::split ? BANNER_PIECE_MAX : LIST_LINE_MAX;
+    while (piece.size() < piece_max) {
         const int c = next_byte(reader);
         if (c == EOF)
             return !piece.empty() && !std::ferror(reader.file);

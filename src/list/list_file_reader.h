@@ -14,12 +14,13 @@ namespace zantra
 {
 
 enum class LongLines {
-    split,             // banner files: every piece of a long line is a line of its own
-    judge_first_piece, // lists: the rest of a long line is skipped up to its line feed
+    split,             // banner files: pieces of BANNER_PIECE_MAX bytes, each a line of its own
+    judge_first_piece, // lists: a line is read up to LIST_LINE_MAX bytes and the rest of it is
+                       // skipped up to its line feed
 };
 
-// Reads a stream in pieces of at most LINE_PIECE_MAX bytes, each ending after a line feed
-// when one comes in time.
+// Reads a stream in pieces of at most BANNER_PIECE_MAX or LIST_LINE_MAX bytes (as `long_lines`
+// says), each ending after a line feed when one comes in time.
 struct LineReader {
     std::FILE* file = nullptr;
     LongLines long_lines = LongLines::split;

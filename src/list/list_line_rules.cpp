@@ -42,13 +42,39 @@ bool is_hex_digits(std::string_view text)
     return true;
 }
 
+// True when `text` is a whole CRC: eight hexadecimal digits after an optional 0x.
+bool is_whole_crc(std::string_view text)
+{
+    text = without_hex_prefix(text);
+    return text.size() == 8 && is_hex_digits(text);
+}
+
+// `line` without the CR and LF bytes that end it.
+std::string_view without_line_end(std::string_view line)
+{
+    return line.substr(0, line.find_last_not_of("\r\n") + 1);
+}
+
+// Where a line without a blank splits: at its last tab, when a whole CRC and the line end
+// alone follow it (as "name<TAB>CRC" lists have it). Otherwise npos.
+std::size_t tab_split_point(std::string_view line)
+{
+    const std::string_view text = without_line_end(line);
+    const std::size_t tab = text.rfind('\t');
+    if (tab == std::string_view::npos || !is_whole_crc(text.substr(tab + 1)))
+        return std::string_view::npos;
+    return tab;
+}
+
 // Where the last-blank split cuts a line: at its last blank, line end included, unless blanks
 // or tabs follow the CRC before the line end (as hand-edited lists and some tools leave them):
-// then at the last blank before the CRC's digits. No blank at all: npos.
+// then at the last blank before the CRC's digits. No blank at all: the tab split point.
 std::size_t split_point(std::string_view line)
 {
     const std::size_t last_blank = line.rfind(' ');
-    std::string_view text = line.substr(0, line.find_last_not_of("\r\n") + 1);
+    if (last_blank == std::string_view::npos)
+        return tab_split_point(line);
+    std::string_view text = without_line_end(line);
     const std::size_t last_visible = text.find_last_not_of(" \t");
     if (last_visible == std::string_view::npos || last_visible + 1 == text.size())
         return last_blank;
@@ -69,7 +95,8 @@ bool is_comment_line(std::string_view line)
 
 bool is_entry_line(std::string_view line)
 {
-    return !is_comment_line(line) && line.size() >= 9;
+    return !is_comment_line(line) && line.size() >= 9 &&
+           line.find_first_not_of(" \t\r\n") != std::string_view::npos;
 }
 
 bool reads_back_whole(std::string_view line)
@@ -131,9 +158,8 @@ bool ends_in_whole_crc(std::string_view line)
     const std::size_t blank = split_point(line);
     if (blank == std::string_view::npos)
         return false;
-    std::string_view crc = line.substr(blank + 1);
-    crc = without_hex_prefix(crc.substr(0, crc.find_last_not_of(" \t\r\n") + 1));
-    return crc.size() == 8 && is_hex_digits(crc);
+    const std::string_view crc = line.substr(blank + 1);
+    return is_whole_crc(crc.substr(0, crc.find_last_not_of(" \t\r\n") + 1));
 }
 
 } // namespace zantra

@@ -13,8 +13,8 @@ namespace zantra
 // True when the line begins with a blank, "#" or ";" (a tab is not a comment character).
 [[nodiscard]] bool is_comment_line(std::string_view line);
 
-// True when a line read from a list is an entry line: not a comment and at least nine bytes
-// long, counting every byte read, CR and LF included.
+// True when a line read from a list is an entry line: not a comment, at least nine bytes long
+// counting every byte read (CR and LF included), and more than blanks, tabs and its line end.
 [[nodiscard]] bool is_entry_line(std::string_view line);
 
 // True when `line`, written into a list as it is, is read back as that one line: it fits one
@@ -36,8 +36,9 @@ struct SplitEntry {
 
 // Last-blank split: the name is everything before the last blank of the line (line end
 // included in the search), the CRC is read from what follows it; but blanks and tabs between a
-// CRC's last digit and the line end are no split points ("a.r00 CBF43926 " is a.r00). Nothing
-// when the line holds no blank.
+// CRC's last digit and the line end are no split points ("a.r00 CBF43926 " is a.r00). A line
+// that holds no blank splits at its last tab when a whole CRC (eight hex digits, one optional
+// 0x) and the line end alone follow it. Nothing when the line has no split point.
 [[nodiscard]] std::optional<SplitEntry> split_entry_line(std::string_view line);
 
 // First-word split: the first run of non-white-space bytes after any leading white space.

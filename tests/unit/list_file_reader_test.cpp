@@ -38,16 +38,20 @@ std::vector<std::string> pieces_of(const std::string& content, LongLines long_li
 TEST(LineReader, PiecesOfLongLines)
 {
     const std::string long_line(300, 'x');
-    const std::string exact(LINE_PIECE_MAX, 'y');
+    const std::string exact(BANNER_PIECE_MAX, 'y');
+    const std::string long_list_line(LIST_LINE_MAX + 51, 'x');
+    const std::string exact_list_line(LIST_LINE_MAX, 'y');
     using V = std::vector<std::string>;
 
     EXPECT_EQ(pieces_of(long_line + "\n", LongLines::split, false),
               (V{std::string(249, 'x'), std::string(51, 'x') + "\n"}));
     EXPECT_EQ(pieces_of(exact + "\n" + "z\n", LongLines::split, false), (V{exact, "\n", "z\n"}));
-    EXPECT_EQ(pieces_of(long_line + "\nnext 1\n", LongLines::judge_first_piece, false),
-              (V{std::string(249, 'x'), "next 1\n"}));
-    EXPECT_EQ(pieces_of(exact + "\n" + "z\n", LongLines::judge_first_piece, false),
-              (V{exact, "z\n"}));
+    EXPECT_EQ(pieces_of(long_line + "\n", LongLines::judge_first_piece, false),
+              (V{long_line + "\n"}));
+    EXPECT_EQ(pieces_of(long_list_line + "\nnext 1\n", LongLines::judge_first_piece, false),
+              (V{std::string(LIST_LINE_MAX, 'x'), "next 1\n"}));
+    EXPECT_EQ(pieces_of(exact_list_line + "\n" + "z\n", LongLines::judge_first_piece, false),
+              (V{exact_list_line, "z\n"}));
     EXPECT_EQ(pieces_of("no line feed", LongLines::split, false), (V{"no line feed"}));
     EXPECT_EQ(pieces_of(std::string("a\0b\n", 4), LongLines::split, false),
               (V{std::string("a\0b\n", 4)}));

@@ -33,6 +33,9 @@ TEST(ListLines, CommentAndLengthTests)
         {"abcd 1F\n", false, false},  // the same without the CR
         {"", false, false},
         {"\n", false, false},
+        {"\t\t \t\t\t\t\t\t\r\n", false, false}, // blanks and tabs alone
+        {"\t\t\t\t\t\t\t\t\t", false, false},
+        {"\t\t\t\t\t\t\t\tx", false, true},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(is_comment_line(c.line), c.comment) << c.line;
@@ -85,6 +88,12 @@ TEST(ListLines, LastBlankSplit)
         {"\ttabbed.r00 12\n", true, "\ttabbed.r00", 0x12u},
         {"noblank.r00\n", false, "", 0u},
         {"name\tCRC\t1234\n", false, "", 0u},
+        // Without a blank, a tab before a whole CRC and the line end is the split point.
+        {"a.r00\tCBF43926\r\n", true, "a.r00", 0xCBF43926u},
+        {"\tx\ty.r00\t0xcbf43926", true, "\tx\ty.r00", 0xCBF43926u},
+        {"a.r00\tCBF4392\n", false, "", 0u},
+        {"a.r00\tCBF43926\t\n", false, "", 0u},
+        {"a.r00\tCBF43926x\n", false, "", 0u},
     };
     for (const Case& c : cases) {
         const auto entry = split_entry_line(c.line);
@@ -104,7 +113,7 @@ TEST(ListLines, EndsInAWholeCrc)
         {"a.r00 CBF43926", true},       {"a.r00 0xcbf43926\r", true}, {"a.r00 CBF43926 \t", true},
         {"My File.r00 CBF43926", true}, {"a.r00 F81", false},         {"some.release", false},
         {"a.r00 CBF4392G", false},      {"a.r00 CBF439261", false},   {"a.r00 ", false},
-        {"a.r00 0x0xCBF439", false},
+        {"a.r00 0x0xCBF439", false},    {"a.r00\tCBF43926", true},    {"a.r00\tCBF4392", false},
     };
     for (const auto& [line, whole] : cases)
         EXPECT_EQ(ends_in_whole_crc(line), whole) << line;
