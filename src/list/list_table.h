@@ -94,7 +94,7 @@ struct DirectoryScan {
     // In glftpd mode, every completion directory seen, in directory order (runs that met in one
     // directory can leave more than one).
     std::vector<std::string> completion_dirs;
-    bool complete = true; // false when a read failed part-way
+    bool complete = true; // false when the directory could not be opened or read to its end
 };
 
 // Walks the current directory in the order the system delivers it. Every regular file (or
