@@ -375,7 +375,7 @@ int spawn(const std::string& root, const Case& c)
             close(input[1]);
         }
         if (c.file_size_limit) {
-            signal(SIGXFSZ, SIG_IGN);
+            signal(SIGXFSZ, SIG_DFL); // as after "ulimit -f" in a shell: the signal ends a writer
             const rlim_t limit = static_cast<rlim_t>(*c.file_size_limit);
             const struct rlimit size_limit = {limit, limit};
             if (setrlimit(RLIMIT_FSIZE, &size_limit) != 0)
