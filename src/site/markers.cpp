@@ -39,7 +39,11 @@ void touch_marker(std::string_view listed_name, std::string_view suffix)
 
 void remove_marker(std::string_view listed_name, std::string_view suffix)
 {
-    if (const auto path = marker_path(listed_name, suffix))
+    const auto path = marker_path(listed_name, suffix);
+    struct stat info {
+    };
+    // A regular file that holds bytes is someone's upload, not a marker: it stays.
+    if (path && lstat(path->c_str(), &info) == 0 && !(S_ISREG(info.st_mode) && info.st_size != 0))
         (void)unlink(path->c_str());
 }
 

@@ -42,7 +42,8 @@ inline constexpr char COMPLETION_TEMPLATE[] = "[000%]-[-all.files.CRC.ok-]";
 // markers get mode 0666 less the umask. Failures are ignored.
 void touch_marker(std::string_view listed_name, std::string_view suffix);
 
-// Removes the marker of `listed_name`; failures (above all, no such file) are ignored.
+// Removes the marker of `listed_name`, unless a regular file that holds bytes stands there (an
+// upload, not a marker); failures (above all, no such file) are ignored.
 void remove_marker(std::string_view listed_name, std::string_view suffix);
 
 // True when `listed_name` can carry a ".missing" marker at all: a local name short enough for

@@ -516,6 +516,17 @@ std::vector<Case> planted_link_cases()
          std::vector<Entry>{file("l.sfv", entry_line("notes", "n")),
                             file("notes.missing", "my notes\n"), dir(completion("000"), 0777)}},
 
+        {"GlftpdUploadAtAMarkerPathIsNeverRemoved",
+         {file("l.sfv", entry_line("notes", "n")), file("notes", "n"),
+          file("notes.missing", "my notes\n")},
+         {"-g", "-T", "l.sfv"},
+         0,
+         whole_heading("l.sfv", true) + checked("notes", crc_of("n"), crc_of("n"), "OK") +
+             status_line("000") + whole_summary(1, 1, 0, 0),
+         "",
+         std::vector<Entry>{file("l.sfv", entry_line("notes", "n")), file("notes", "n"),
+                            file("notes.missing", "my notes\n"), dir(completion("000"), 0777)}},
+
         // Runs that met in one directory can each leave a completion directory.
         {"GlftpdEveryStaleCompletionDirectoryIsReplaced",
          {file("l.sfv", one), file("a.r00", "abc"), dir(completion("050"), 0777),
