@@ -61,7 +61,7 @@ elapsed "lintian clean"
 
 apt_get install -y --reinstall "$deb" >/dev/null
 dpkg -L zantra | grep -qx /usr/bin/zantra || { echo "debian-package: no /usr/bin/zantra" >&2; exit 1; }
-for hook in zantra-post-check.sh zantra-pure-upload.sh; do
+for hook in zantra-post-check.sh zantra-pure-upload.sh zantra-proftpd-exec.sh; do
     if ! [ -x "/usr/share/zantra/site/$hook" ] || ! dpkg -L zantra | grep -qx "/usr/share/zantra/site/$hook"; then
         echo "debian-package: no executable /usr/share/zantra/site/$hook" >&2
         exit 1

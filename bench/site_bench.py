@@ -13,7 +13,14 @@ server in turn and prints:
     is stored, and with it until the last hook has run.
 Needs root (pure-ftpd's upload pipe and its login), pure-ftpd, pure-pw and openssl.
 
-Usage: bench/site_bench.py [-n volumes] [-s MiB per volume] [-r rounds] ZANTRA
+With --server proftpd, the same against two ProFTPD servers set up as the site tests set them up,
+one running examples/site/zantra-proftpd-exec.sh through mod_exec and one without it, each
+release uploaded list first and then by four clients at once (-c). ProFTPD replies to a STOR only
+once its hook has ended, so what the hook costs an upload is the time from the start of the STOR
+to its reply: median and 99th percentile of that with and without the hook, and the upload
+throughput of the whole release. Needs root, proftpd and ftpasswd.
+
+Usage: bench/site_bench.py [-n volumes] [-s MiB per volume] [-r rounds] [--server proftpd [-c clients]] ZANTRA
 """
 
 import argparse
@@ -24,6 +31,7 @@ import statistics
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 sys.dont_write_bytecode = True  # leave no __pycache__ in the source tree
@@ -36,9 +44,13 @@ def options():
     parser.add_argument("-n", "--volumes", type=int, default=100)
     parser.add_argument("-s", "--size-mib", type=float, default=5.0)
     parser.add_argument("-r", "--rounds", type=int, default=3)
+    parser.add_argument("--server", choices=["pure-ftpd", "proftpd"], default="pure-ftpd")
+    parser.add_argument("-c", "--clients", type=int, default=4)
     parser.add_argument("zantra")
     for tool, default in (("pure-ftpd", "/usr/sbin/pure-ftpd"), ("pure-uploadscript", "/usr/sbin/pure-uploadscript"),
-                          ("pure-pw", "/usr/bin/pure-pw"), ("openssl", "/usr/bin/openssl")):
+                          ("pure-pw", "/usr/bin/pure-pw"), ("openssl", "/usr/bin/openssl"),
+                          ("proftpd", "/opt/zantra-ci/proftpd/usr/sbin/proftpd"),
+                          ("ftpasswd", "/opt/zantra-ci/proftpd/usr/sbin/ftpasswd")):
         parser.add_argument("--" + tool, default=default)
     return parser.parse_args()
 
@@ -72,6 +84,83 @@ def zantra_pairs(zantra, directory, volumes):
     return taken
 
 
+def upload_parallel(site, release, volumes, listing, clients):
+    """Uploads the list, then the volumes over `clients` sessions at once; returns the seconds
+    from the first volume to the last reply and the seconds of each volume's STOR."""
+    ftp = site.client()
+    ftp.mkd(ftp_site.ftp_path(release))
+    ftp.storbinary("STOR " + ftp_site.ftp_path(release, b"rel.sfv"), io.BytesIO(listing))
+    ftp.quit()
+    sessions = [site.client() for _ in range(clients)]
+    taken, errors = [], []
+
+    def upload_share(session, share):
+        try:
+            for name in share:
+                start = time.monotonic()
+                session.storbinary("STOR " + ftp_site.ftp_path(release, name), io.BytesIO(volumes[name]))
+                taken.append(time.monotonic() - start)
+            session.quit()
+        except (OSError, EOFError, ftp_site.ftplib.Error) as error:
+            errors.append(error)
+
+    names = list(volumes)
+    threads = [threading.Thread(target=upload_share, args=(session, names[k::clients]))
+               for k, session in enumerate(sessions)]
+    start = time.monotonic()
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    if errors:
+        raise RuntimeError(f"uploads failed: {errors}")
+    return time.monotonic() - start, taken
+
+
+def proftpd_bench(args, volumes, listing, total):
+    source = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
+    args.source = source
+    roots = [tempfile.mkdtemp(prefix="zantra-bench.").encode() for _ in range(2)]
+    hooked = ftp_site.ProftpdSite(args, os.path.abspath(args.zantra), roots[0])
+    plain = ftp_site.ProftpdSite(args, os.path.abspath(args.zantra), roots[1], with_hook=False)
+    times = {"plain": [], "hooked": []}
+    stors = {"plain": [], "hooked": []}
+    try:
+        hooked.start()
+        plain.start()
+        for round_number in range(args.rounds):
+            release = b"Bench%d-GRP" % round_number
+            for key, site in (("plain", plain), ("hooked", hooked)):
+                seconds, taken = upload_parallel(site, release, volumes, listing, args.clients)
+                times[key].append(seconds)
+                stors[key] += taken
+            complete = os.path.join(hooked.site, release, ftp_site.completion_name(100))
+            if not os.path.isdir(complete) or hooked.printed():
+                raise RuntimeError(f"the hook did not leave {complete} behind, or it printed")
+            for site in (plain, hooked):
+                shutil.rmtree(os.path.join(site.site, release))
+    finally:
+        left = hooked.stop() + plain.stop()
+        for root in roots:
+            shutil.rmtree(root, ignore_errors=True)
+    if left:
+        print(f"processes still running: {left}", file=sys.stderr)
+        return 1
+
+    print(f"{args.volumes} volumes of {args.size_mib:g} MiB ({total / 2**20:.0f} MiB), {args.rounds} rounds, "
+          f"list first, then the volumes over FTP sessions at once: {args.clients}, on 127.0.0.1 to ProFTPD")
+    for key, label in (("plain", "STOR to its reply, without the hook"),
+                       ("hooked", "STOR to its reply, with the hook")):
+        print(f"{label:40} median {statistics.median(stors[key]) * 1000:7.1f} ms, "
+              f"99th percentile {percentile(stors[key], 0.99) * 1000:7.1f} ms ({len(stors[key])} uploads)")
+    print(f"{'the hook per upload (median difference)':40} "
+          f"{(statistics.median(stors['hooked']) - statistics.median(stors['plain'])) * 1000:7.1f} ms")
+    for key, label in (("plain", "whole release without the hook"), ("hooked", "whole release with the hook")):
+        seconds = statistics.median(times[key])
+        print(f"{label:40} {seconds:9.3f} s {total / seconds / 1e6:8.0f} MB/s")
+    return 0
+
+
 def percentile(values, fraction):
     ordered = sorted(values)
     return ordered[min(len(ordered) - 1, int(fraction * len(ordered)))]
@@ -87,6 +176,8 @@ def main():
     volumes = {b"rel.r%02d" % i: os.urandom(size) for i in range(args.volumes)}
     listing = ftp_site.sfv([(name, ftp_site.crc(data)) for name, data in volumes.items()])
     total = size * args.volumes
+    if args.server == "proftpd":
+        return proftpd_bench(args, volumes, listing, total)
     lock = ftp_site.lock_upload_pipe()
     roots = [tempfile.mkdtemp(prefix="zantra-bench.").encode() for _ in range(2)]
     zantra = os.path.abspath(args.zantra)

@@ -39,7 +39,7 @@ zantra=$stage$prefix/bin/zantra
 [ -x "$zantra" ] || fail "$zantra is not executable"
 cmp -s "$source/doc/zantra.1" "$stage$prefix/share/man/man1/zantra.1" ||
     fail "the installed manual page differs from doc/zantra.1"
-for hook in zantra-post-check.sh zantra-pure-upload.sh; do
+for hook in zantra-post-check.sh zantra-pure-upload.sh zantra-proftpd-exec.sh; do
     installed=$stage$prefix/share/zantra/site/$hook
     cmp -s "$source/examples/site/$hook" "$installed" || fail "$installed differs from examples/site/$hook"
     mode=$(stat -c %a "$installed" 2>/dev/null || stat -f %Lp "$installed")

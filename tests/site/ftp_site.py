@@ -9,9 +9,14 @@ holds no zantra: the hook finds the one tested through its ZANTRA= setting, as a
 Releases are uploaded with ftplib, and after each upload, once the hook has run, the release
 directory must show exactly the markers, .bad files and completion directory that the uploads so
 far call for: [100%] only once every listed file is there and tested good.
+With --hook proftpd the server is ProFTPD, whose mod_exec runs ProFTPD's hook in the session after
+every upload, delete and rename, before the reply; proftpd-chroot runs it inside DefaultRoot's
+chroot, with a static zantra.
 
 Usage: ftp_site.py --hook pure-ftpd|glftpd --zantra PATH --source TREE --pure-ftpd PATH
                    --pure-uploadscript PATH --pure-pw PATH --openssl PATH
+       ftp_site.py --hook proftpd|proftpd-chroot --zantra PATH --source TREE --proftpd PATH
+                   --ftpasswd PATH [--busybox PATH]
 ZANTRA_TEST_BINARY, when set, names the zantra to test instead of --zantra. Needs root: exits
 with 77 (skipped) without it. Every daemon it starts is stopped by its process id at the end,
 also when a check fails.
@@ -42,6 +47,7 @@ HOOK_WAIT = 30  # seconds one hook may take to show up in the log
 COMPLETION = re.compile(rb"\[(\d{3})%\]-\[-all\.files\.CRC\.ok-\]")
 SCRIPTS = {"pure-ftpd": "zantra-pure-upload.sh", "glftpd": "zantra-post-check.sh"}
 DEBIAN_PATH = b"/sbin:/bin:/usr/sbin:/usr/bin"  # as /etc/init.d/pure-ftpd sets it
+PROFTPD_SCRIPT = "zantra-proftpd-exec.sh"  # run by mod_exec; "proftpd-chroot" runs it in DefaultRoot
 
 
 def completion_name(percent):
@@ -164,6 +170,10 @@ class Site:
             pass
         return [pid for pid in started if alive(pid)]
 
+    def printed(self):
+        """What the hook scripts printed."""
+        return read(self.output)
+
     def client(self):
         ftp = ftplib.FTP(encoding="latin-1", timeout=30)
         ftp.connect("127.0.0.1", self.port)
@@ -184,6 +194,105 @@ class Site:
         ftp.storbinary("STOR " + ftp_path(release, name), io.BytesIO(data))
         if self.with_hook:
             self.wait_hooks(runs + 1)
+
+
+class ProftpdSite(Site):
+    """proftpd -n on 127.0.0.1 with one virtual uploader (ftpasswd's AuthUserFile), serving
+    root/site; mod_exec runs the shipped hook after every successful STOR, APPE, DELE and RNTO,
+    in the session's own process and as the uploader, and replies once it has ended. Chrooted,
+    DefaultRoot is root/jail, which holds only the static zantra, busybox's sh, dev/null, the
+    hook and the site. Without a hook, mod_exec is not loaded."""
+
+    def __init__(self, tools, zantra, root, chroot=False, with_hook=True):
+        super().__init__(tools, zantra, b"", root, with_hook)
+        self.top = os.path.join(root, b"jail") if chroot else root  # what the session sees as /
+        self.site = os.path.join(self.top, b"site")
+        self.log = os.path.join(root, b"exec.log")  # mod_exec's log: runs, statuses, output
+        self.chroot = chroot
+
+    def start(self):
+        os.chmod(self.root, 0o755)
+        bin_dir = os.path.join(self.top, b"bin")
+        os.makedirs(bin_dir)
+        script = os.fsencode(PROFTPD_SCRIPT)
+        hook = os.path.join(bin_dir, script)
+        shutil.copy(os.path.join(os.fsencode(self.tools.source), b"examples", b"site", script), hook)
+        if self.chroot:  # all a chrooted hook can run: nothing of the system is found in there
+            for program, name in ((self.zantra, b"zantra"), (self.tools.busybox, b"sh")):
+                if not statically_linked(program):
+                    raise Unsupported(f"{program!r} is not statically linked")
+                shutil.copy(program, os.path.join(bin_dir, name))
+            os.mkdir(os.path.join(self.top, b"dev"))
+            null = os.path.join(self.top, b"dev", b"null")
+            os.mknod(null, stat.S_IFCHR, os.makedev(1, 3))
+            os.chmod(null, 0o666)
+            hook = b"/bin/" + script
+        else:
+            os.symlink(os.path.abspath(self.zantra), os.path.join(bin_dir, b"zantra"))
+        os.mkdir(self.site)
+        os.chown(self.site, UPLOADER_UID, UPLOADER_UID)
+        subprocess.run([self.tools.ftpasswd, "--passwd", "--name", "uploader", "--uid", str(UPLOADER_UID),
+                        "--gid", str(UPLOADER_UID), "--home", self.site, "--shell", "/bin/false", "--file",
+                        os.path.join(self.root, b"passwd"), "--stdin"], input=PASSWORD.encode(), check=True,
+                       capture_output=True)
+        self.port = free_port()
+        config = os.path.join(self.root, b"proftpd.conf")
+        with open(config, "wb") as out:
+            out.write(self._config(hook))
+        self.path = b"/usr/sbin:/usr/bin:/sbin:/bin"
+        open(self.log, "wb").close()
+        os.chmod(self.log, 0o644)
+        self._daemon([self.tools.proftpd, "-n", "-c", config])
+        wait_until(lambda: connectable(self.port), 10, "proftpd accepts connections")
+
+    def _config(self, hook):
+        """Debian's proftpd, run as root from wherever it was unpacked: its modules beside it,
+        every file it keeps in the test's directory, nothing looked up on the network."""
+        root = self.root.decode("latin-1")
+        modules = os.path.join(os.path.dirname(self.tools.proftpd), "..", "lib", "proftpd")
+        lines = ["ServerType standalone", "ServerName zantra-site-test", "DefaultAddress 127.0.0.1",
+                 "SocketBindTight on", "UseIPv6 off", f"Port {self.port}", "User nobody", "Group nogroup",
+                 f"PidFile {root}/proftpd.pid", f"ScoreboardFile {root}/proftpd.scoreboard",
+                 "DelayTable none", "WtmpLog off", "UseReverseDNS off", f"SystemLog {root}/proftpd.log",
+                 f"TransferLog {root}/xfer.log", "AuthOrder mod_auth_file.c", f"AuthUserFile {root}/passwd",
+                 "RequireValidShell off", "Umask 022", "AllowOverwrite on", "MaxInstances 30"]
+        if self.chroot:
+            lines.append(f"DefaultRoot {self.top.decode('latin-1')}")
+        if self.with_hook:
+            lines += [f"ModulePath {os.path.abspath(modules)}", "LoadModule mod_exec.c", "ExecEngine on",
+                      f"ExecLog {root}/exec.log", "ExecOptions logStdout logStderr", "ExecTimeout 60",
+                      f"ExecOnCommand STOR,APPE,DELE,RNTO {hook.decode('latin-1')} %m %F %w"]
+            if not self.chroot:  # the zantra under test first, not an installed one
+                lines.append(f"ExecEnviron PATH {root}/bin:/usr/bin:/bin")
+        return "".join(line + "\n" for line in lines).encode("latin-1")
+
+    def hooks(self):
+        """The hook runs so far, as (status, None, b""): the session's lines in mod_exec's log
+        say when a hook ended and how, but not how long it took or for which file."""
+        with open(self.log, "rb") as log:
+            text = log.read()
+        runs = re.findall(rb"'[^']*' (?:terminated normally, with exit status (\d+)|died from signal (\d+))", text)
+        return [(status or b"signal " + signal_number, None, b"") for status, signal_number in runs]
+
+    def printed(self):
+        with open(self.log, "rb") as log:
+            return b"\n".join(re.findall(rb"(?m)^.*(?:stdout|stderr) from .*$", log.read()))
+
+
+class Unsupported(Exception):
+    """The test cannot run here: it is skipped."""
+
+
+def statically_linked(path):
+    """An ELF file without a program interpreter (PT_INTERP) needs no shared library."""
+    with open(path, "rb") as elf:
+        header = elf.read(64)
+        if header[:4] != b"\x7fELF" or header[4] != 2:  # 64-bit only: all this test runs on
+            return False
+        offset, size, count = (int.from_bytes(header[a:b], "little") for a, b in ((32, 40), (54, 56), (56, 58)))
+        elf.seek(offset)
+        table = elf.read(size * count)
+    return all(int.from_bytes(table[i * size:i * size + 4], "little") != 3 for i in range(count))
 
 
 def free_port():
@@ -441,8 +550,8 @@ def print_listing(ftp, release, when):
 
 def crowd(site, checks, clients=4, count=40):
     """Four clients upload into one release at once while zantra -g -T runs there in a loop.
-    Afterwards every good volume is there as uploaded, and the last hook has left the bookkeeping
-    that -g -T leaves on a quiet copy of the release."""
+    Never are there two completion directories; afterwards every good volume is there as
+    uploaded, and the last hook has left the bookkeeping that -g -T leaves on a quiet copy."""
     checks.step = "Crowd-GRP: four clients at once"
     release = b"Crowd-GRP"
     volumes = {b"crowd.r%02d" % i: volume(release, b"%d" % i, 500_000) for i in range(count)}
@@ -471,16 +580,18 @@ def crowd(site, checks, clients=4, count=40):
     threads = [threading.Thread(target=upload_share, args=(share,)) for share in shares]
     for thread in threads:
         thread.start()
-    loops, overlapping, deadline = 0, 0, time.monotonic() + 120
+    loops, overlapping, doubled, deadline = 0, 0, 0, time.monotonic() + 120
     while (any(t.is_alive() for t in threads) or len(site.hooks()) < runs_before + len(sent)) \
             and loops < 500 and time.monotonic() < deadline:
         overlapping += any(t.is_alive() for t in threads)
         zantra(site.zantra, directory, "-g", "-T", "crowd.sfv")
+        doubled += sum(1 for entry in os.listdir(directory) if COMPLETION.fullmatch(entry)) > 1
         loops += 1
     for thread in threads:
         thread.join(60)
     checks(not errors, f"uploads failed: {errors}")
     checks(overlapping > 0, "no zantra -g -T run overlapped the uploads")
+    checks(not doubled, f"two completion directories after {doubled} runs of -g -T")
     site.wait_hooks(runs_before + len(sent))
     state = bookkeeping(directory)
     for name, data in sent.items():
@@ -506,6 +617,43 @@ def crowd(site, checks, clients=4, count=40):
 def zantra(binary, directory, *arguments):
     return subprocess.run([binary, *arguments], cwd=directory, stdin=subprocess.DEVNULL,
                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60).returncode
+
+
+# Deletes and renames in the release of STEPS once it is complete, each handed to the hook by
+# mod_exec before the command's reply: right after the reply the release holds the markers and
+# .bad files of the volumes named and the percentage given. An entry of the first column is an
+# FTP command in the release's directory, or (name, kind) for an upload.
+MOVES = [
+    (["DELE rel.r01"], "r01", "", 85),
+    (["RNFR rel.r02", "RNTO ../Aside-GRP/rel.r02"], "r01 r02", "", 71),  # the old directory's books
+    (["RNFR ../Aside-GRP/rel.r02", "RNTO rel.r02"], "r01", "", 85),  # back and tested
+    ([(b"rel.r01", DAMAGED)], "r01", "r01", 85),
+    (["RNFR rel.r01.bad", "RNTO rel.r01"], "r01", "r01", 85),  # tested again: still bad
+    ([(b"rel.r01", GOOD)], "", "", 100),
+]
+
+
+def moves(site, checks):
+    """The steps of MOVES, in the release that STEPS completed."""
+    release = b"Shuffled-GRP"
+    directory = os.path.join(site.site, release)
+    ftp = site.client()
+    ftp.mkd("Aside-GRP")
+    ftp.cwd(ftp_path(release))
+    for commands, missing, bad, percent in MOVES:
+        checks.step = f"{release.decode()}: {' then '.join(map(str, commands))}"
+        for command in commands:
+            if isinstance(command, tuple):
+                data = volume(release, command[0], VOLUMES[command[0]])
+                data = damaged(data) if command[1] == DAMAGED else data
+                ftp.storbinary("STOR " + ftp_path(command[0]), io.BytesIO(data))
+            else:
+                ftp.sendcmd(command)
+        state = bookkeeping(directory)
+        checks(state["missing"] == names(missing), f"markers for {sorted(state['missing'])}, expected {missing!r}")
+        checks(set(state["bad"]) == names(bad), f".bad files {sorted(state['bad'])}, expected {bad!r}")
+        checks(state["completion"] == [percent], f"completion directories {state['completion']}, expected {percent}")
+    ftp.quit()
 
 
 CANARY = b"zantra-pwned"
@@ -627,23 +775,33 @@ def finding_zantra(site, hook, checks):
 def hook_command(hook, source, zantra, directory):
     """The command that runs the shipped hook as the server would, from a copy in `directory` whose
     ZANTRA= line names `zantra`, as a site sets it (empty: as shipped)."""
-    with open(os.path.join(os.fsencode(source), b"examples", b"site", os.fsencode(SCRIPTS[hook])), "rb") as shipped:
+    name = os.fsencode(SCRIPTS.get(hook, PROFTPD_SCRIPT))
+    with open(os.path.join(os.fsencode(source), b"examples", b"site", name), "rb") as shipped:
         text = shipped.read()
-    script = os.path.join(directory, os.fsencode(SCRIPTS[hook]))
+    script = os.path.join(directory, name)
     with open(script, "wb") as out:
         out.write(re.sub(rb"(?m)^ZANTRA=$", b"ZANTRA='" + zantra + b"'", text, count=1))
     os.chmod(script, 0o755)
     if hook == "glftpd":  # the arguments glftpd passes: name, directory, CRC (none computed)
         return b"'" + script + b"' \"${1##*/}\" \"${1%/*}\" 000000"
+    if hook == "proftpd":  # mod_exec's %m %F %w after a STOR
+        return b"'" + script + b"' STOR \"$1\" -"
     return b"'" + script + b"' \"$1\""
 
 
 def options():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--hook", choices=sorted(SCRIPTS), required=True)
-    for name in ("zantra", "source", "pure-ftpd", "pure-uploadscript", "pure-pw", "openssl"):
+    parser.add_argument("--hook", choices=sorted(SCRIPTS) + ["proftpd", "proftpd-chroot"], required=True)
+    for name in ("zantra", "source"):
         parser.add_argument("--" + name, required=True)
-    return parser.parse_args()
+    for name in ("pure-ftpd", "pure-uploadscript", "pure-pw", "openssl", "proftpd", "ftpasswd", "busybox"):
+        parser.add_argument("--" + name)
+    args = parser.parse_args()
+    tools = {"proftpd": ["proftpd", "ftpasswd"], "proftpd-chroot": ["proftpd", "ftpasswd", "busybox"]}
+    for name in tools.get(args.hook, ["pure-ftpd", "pure-uploadscript", "pure-pw", "openssl"]):
+        if getattr(args, name.replace("-", "_")) is None:
+            parser.error(f"--hook {args.hook} needs --{name}")
+    return args
 
 
 def lock_upload_pipe():
@@ -672,27 +830,41 @@ def try_lock(lock):
 def main():
     args = options()
     if os.geteuid() != 0:
-        print("skipped: pure-ftpd's upload script and its login need root")
+        print("skipped: the servers' logins and hooks need root")
         return SKIP
     args.zantra = os.path.abspath(os.environ.get("ZANTRA_TEST_BINARY") or args.zantra)
     args.source = os.path.abspath(args.source)
     checks = Checks()
     guide_quotes(args.source, checks)
-    lock = lock_upload_pipe()
+    proftpd = args.hook.startswith("proftpd")
+    lock = None if proftpd else lock_upload_pipe()  # ProFTPD's hooks need no pipe
     root = tempfile.mkdtemp(prefix="zantra-site.").encode()
-    site = Site(args, args.zantra, hook_command(args.hook, args.source, os.fsencode(args.zantra), root), root)
+    if proftpd:
+        site = ProftpdSite(args, args.zantra, root, chroot=args.hook == "proftpd-chroot")
+    else:
+        site = Site(args, args.zantra, hook_command(args.hook, args.source, os.fsencode(args.zantra), root), root)
+    skipped = None
     try:
         site.start()
         ftp = site.client()
         run_steps(site, ftp, checks)
         ftp.quit()
-        for scenario in (still_arriving, time_set_after, crowd, hostile, odd_names):
+        if args.hook == "proftpd-chroot":  # the uploads of STEPS and MOVES show enough in there
+            scenarios = [moves]
+        elif proftpd:  # ProFTPD replies to a STOR after its hook: no MFMT can come while it waits
+            scenarios = [moves, still_arriving, crowd, hostile, odd_names]
+        else:
+            scenarios = [still_arriving, time_set_after, crowd, hostile, odd_names]
+        for scenario in scenarios:
             scenario(site, checks)
-        finding_zantra(site, args.hook, checks)
+        if args.hook != "proftpd-chroot":
+            finding_zantra(site, args.hook, checks)
         runs = site.hooks()
         checks.step = "every hook run"
         checks(all(status == b"0" for status, _, _ in runs), f"hook statuses {sorted({s for s, _, _ in runs})}")
-        checks(os.path.getsize(site.output) == 0, "the hook printed: " + read(site.output)[:500].decode("latin-1"))
+        checks(not site.printed(), "the hook printed: " + site.printed()[:500].decode("latin-1"))
+    except Unsupported as reason:
+        skipped = reason
     except (OSError, EOFError, ftplib.Error) as error:
         checks(False, f"stopped: {error!r}")
     finally:
@@ -700,7 +872,11 @@ def main():
         checks.step = "cleanup"
         checks(not left, f"processes still running: {left}")
         shutil.rmtree(root, ignore_errors=True)
-        lock.close()
+        if lock:
+            lock.close()
+    if skipped and not checks.failed:
+        print(f"skipped: {skipped}")
+        return SKIP
     print(f"site {args.hook}: {checks.count} checks, {checks.failed} failed")
     return 1 if checks.failed else 0
 
