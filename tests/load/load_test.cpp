@@ -512,6 +512,12 @@ std::set<std::string> bookkeeping(const std::string& release)
     return names;
 }
 
+// The "[NNN%]" of the completion directory among `names` (which sorts first), or "".
+std::string shown_percent(const std::set<std::string>& names)
+{
+    return names.empty() || names.begin()->front() != '[' ? "" : names.begin()->substr(0, 6);
+}
+
 void site_round(const SiteScenario& s, const std::string& root, unsigned seed)
 {
     const std::string release = root + "/rel", stop = root + "/stop";
@@ -564,10 +570,12 @@ void site_round(const SiteScenario& s, const std::string& root, unsigned seed)
     write_file(stop + "-renames", ""); // the renamer puts every volume back as it stops
     if (renamer > 0)
         waitpid(renamer, nullptr, 0);
-    waitpid(in_background([&] { arrive(s, release, order.back(), seed); }), nullptr, 0);
-    const std::set<std::string> after_last_hook = bookkeeping(release);
+    // The long -g -T marks every listed file before it reads: the listing is looked at once the
+    // run under way when the last hook ran has ended too, and no other has started.
     write_file(stop, "");
+    waitpid(in_background([&] { arrive(s, release, order.back(), seed); }), nullptr, 0);
     waitpid(long_test, nullptr, 0);
+    const std::set<std::string> after_last_hook = bookkeeping(release);
 
     EXPECT_EQ(read_file(root + "/faults"), "") << s.name << ", seed " << seed;
     for (int i = 0; i < SITE_VOLUMES; ++i)
@@ -578,7 +586,18 @@ void site_round(const SiteScenario& s, const std::string& root, unsigned seed)
             << s.name << ", seed " << seed << ": " << entry;
     const Result quiet = run(release, {"-g", "-T", "rel.sfv"});
     EXPECT_EQ(quiet.status, 0) << s.name << ", seed " << seed << "\n" << quiet.out;
-    EXPECT_EQ(bookkeeping(release), after_last_hook) << s.name << ", seed " << seed;
+    const std::set<std::string> settled = bookkeeping(release);
+    if (!s.outside_renames) {
+        EXPECT_EQ(settled, after_last_hook) << s.name << ", seed " << seed;
+        return;
+    }
+    // A volume renamed away and back outside any hook keeps its marker until a run reads it
+    // again: the listing may claim less than the settled one, never more.
+    for (const std::string& entry : settled)
+        EXPECT_TRUE(after_last_hook.count(entry) == 1 || is_completion_name(entry.substr(0, 27)))
+            << s.name << ", seed " << seed << ": " << entry;
+    EXPECT_LE(shown_percent(after_last_hook), shown_percent(settled))
+        << s.name << ", seed " << seed;
 }
 
 TEST(Site, RacesLoseNoGoodUploadAndLeaveWhatAQuietRunLeaves)
