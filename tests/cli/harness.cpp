@@ -442,6 +442,48 @@ bool matches_with_times(const std::string& expected, const std::string& got)
     return g == got.size();
 }
 
+// The lines of `text`, each with its line feed where it has one.
+std::vector<std::string> lines_of(const std::string& text)
+{
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = std::min(text.find('\n', at), text.size() - 1) + 1;
+        lines.push_back(text.substr(at, end - at));
+        at = end;
+    }
+    return lines;
+}
+
+// Line `index` of `lines` and the few around it, numbered from 1 and made visible, the line
+// itself marked with ">"; past the last line, "(end)" is shown there.
+std::string excerpt(const std::vector<std::string>& lines, std::size_t index)
+{
+    constexpr std::size_t AROUND = 2;
+    std::string shown;
+    for (std::size_t i = index > AROUND ? index - AROUND : 0; i <= index + AROUND; ++i) {
+        if (i > lines.size() || (i == lines.size() && i != index))
+            break;
+        shown += (i == index ? "  > " : "    ") + std::to_string(i + 1) + ": ";
+        shown += i < lines.size() ? visible(lines[i]) : "(end)";
+        if (shown.back() != '\n')
+            shown += '\n';
+    }
+    return shown;
+}
+
+// Where `got` first departs from `expected`, line by line ("@NOW@" matching a creation time):
+// that line's number and the lines around it on both sides.
+std::string line_difference(const std::string& expected, const std::string& got)
+{
+    const std::vector<std::string> want = lines_of(expected), have = lines_of(got);
+    std::size_t first = 0;
+    while (first < want.size() && first < have.size() &&
+           matches_with_times(want[first], have[first]))
+        ++first;
+    return "differs at line " + std::to_string(first + 1) + "\nexpected:\n" + excerpt(want, first) +
+           "got:\n" + excerpt(have, first);
+}
+
 const char* kind_name(Kind kind)
 {
     switch (kind) {
@@ -481,10 +523,9 @@ void expect_tree(const std::vector<Entry>& expected_entries, std::vector<Entry> 
             EXPECT_EQ(want.sparse_size, have.sparse_size) << want.path << ": size";
         } else if (want.kind == Kind::file || want.kind == Kind::symlink) {
             const std::string content = replace_all(want.content, "@ROOT@", root);
-            EXPECT_TRUE(matches_with_times(content, have.content))
-                << want.path << ": contents differ\nexpected:\n"
-                << visible(content) << "\ngot:\n"
-                << visible(have.content);
+            if (!matches_with_times(content, have.content))
+                ADD_FAILURE() << want.path << ": contents "
+                              << line_difference(content, have.content);
         }
     }
 }
@@ -635,6 +676,7 @@ Case on_console(Case c, Console console)
 
 Outcome run_case(const Case& c)
 {
+    SCOPED_TRACE("row " + c.name);
     Outcome outcome;
     char root_template[] = "/tmp/zantra-cli-XXXXXX";
     const char* made = mkdtemp(root_template);
@@ -670,16 +712,15 @@ Outcome run_case(const Case& c)
 
 void expect_outcome(const Case& c, const Outcome& outcome)
 {
+    SCOPED_TRACE("row " + c.name);
     EXPECT_EQ(c.status, outcome.status) << "exit status";
     const std::string out = replace_all(
         c.out_by_order ? c.out_by_order(outcome.directory_order) : c.out, "@ROOT@", outcome.root);
     const std::string err = replace_all(c.err, "@ROOT@", outcome.root);
-    EXPECT_TRUE(out == outcome.out) << "stdout differs\nexpected:\n"
-                                    << visible(out) << "\ngot:\n"
-                                    << visible(outcome.out);
-    EXPECT_TRUE(err == outcome.err) << "stderr differs\nexpected:\n"
-                                    << visible(err) << "\ngot:\n"
-                                    << visible(outcome.err);
+    if (out != outcome.out)
+        ADD_FAILURE() << "stdout " << line_difference(out, outcome.out);
+    if (err != outcome.err)
+        ADD_FAILURE() << "stderr " << line_difference(err, outcome.err);
     expect_tree(c.after ? *c.after : c.before, outcome.tree, outcome.root);
 }
 

@@ -117,7 +117,8 @@ struct Command {
 };
 Command command_for(const std::vector<std::string>& args, const std::vector<std::string>& env);
 
-// Adds a GoogleTest failure for every difference between the case's expectations and the outcome.
+// Adds a GoogleTest failure, traced to the row's name, for every difference between the case's
+// expectations and the outcome; a text that differs is shown from its first differing line.
 void expect_outcome(const Case& c, const Outcome& outcome);
 
 // The binary under test: the environment's ZANTRA_TEST_BINARY when set, else the one built.
