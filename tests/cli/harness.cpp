@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -345,66 +346,24 @@ int spawn(const std::string& root, const Case& c)
     std::vector<std::string> args;
     for (const std::string& arg : c.args)
         args.push_back(replace_all(arg, "@ROOT@", root));
-    Command command = command_for(args, c.env);
-    const std::string& program = command.program;
-    std::vector<char*> argv, envp;
-    for (std::string& word : command.argv)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
-    for (std::string& setting : command.env)
-        envp.push_back(setting.data());
-    envp.push_back(nullptr);
-
+    // Both ends close on exec: the run must see the end of its input once the writer is done.
     int input[2] = {-1, -1};
-    if (c.stdin_content && pipe(input) != 0)
+    if (c.stdin_content && pipe2(input, O_CLOEXEC) != 0)
         return -1;
     std::fflush(nullptr);
     const pid_t writer = c.stdin_content ? start_pipe_writer(input, *c.stdin_content) : -1;
     Streams streams = connect_streams(root, c);
-    const pid_t child = fork();
-    if (child == 0) {
-        const int in = c.stdin_content ? input[0] : open("/dev/null", O_RDONLY);
-        const bool wanted = (streams.out >= 0 || c.console == Console::stdout_closed) &&
-                            (streams.err >= 0 || c.console == Console::stderr_closed);
-        if (in < 0 || !wanted || dup2(in, 0) < 0 || !put_stream(streams.out, 1) ||
-            !put_stream(streams.err, 2) || chdir((root + "/work").c_str()) != 0)
-            _exit(126);
-        signal(SIGPIPE, SIG_DFL);
-        if (c.stdin_content) {
-            close(input[0]);
-            close(input[1]);
-        }
-        if (c.file_size_limit) {
-            signal(SIGXFSZ, SIG_IGN);
-            const rlim_t limit = static_cast<rlim_t>(*c.file_size_limit);
-            const struct rlimit size_limit = {limit, limit};
-            if (setrlimit(RLIMIT_FSIZE, &size_limit) != 0)
-                _exit(126);
-        }
-        umask(022);
-        execve(program.c_str(), argv.data(), envp.data());
-        _exit(127);
-    }
+    const int in = c.stdin_content ? input[0] : open("/dev/null", O_RDONLY);
+    const bool wanted = (streams.out >= 0 || c.console == Console::stdout_closed) &&
+                        (streams.err >= 0 || c.console == Console::stderr_closed);
+    const ChildSetup setup{root + "/work", wanted ? in : -1, streams.out, streams.err,
+                           c.file_size_limit};
+    const Started run = start_run(command_for(args, c.env), setup, TIMEOUT_SECONDS);
+    streams.parent_ends.insert(streams.parent_ends.end(), {in, input[1]});
     for (const int fd : streams.parent_ends)
         if (fd >= 0)
             close(fd);
-    if (c.stdin_content) {
-        close(input[0]);
-        close(input[1]);
-    }
-    int status = -1;
-    for (int waited_ms = 0; child > 0; waited_ms += 5) {
-        const pid_t done = waitpid(child, &status, WNOHANG);
-        if (done == child)
-            break;
-        if (waited_ms > TIMEOUT_SECONDS * 1000) {
-            kill(child, SIGKILL);
-            waitpid(child, &status, 0);
-            status = -1;
-            break;
-        }
-        usleep(5000);
-    }
+    const int status = finish_run(run);
     for (const pid_t collector : streams.collectors)
         if (collector > 0)
             waitpid(collector, nullptr, 0);
@@ -412,7 +371,7 @@ int spawn(const std::string& root, const Case& c)
         kill(writer, SIGKILL);
         waitpid(writer, nullptr, 0);
     }
-    return child > 0 ? status : -1;
+    return status;
 }
 
 // True when `got` equals `expected`, where "@NOW@" in `expected` matches a creation time.
@@ -550,6 +509,50 @@ Command command_for(const std::vector<std::string>& args, const std::vector<std:
     }
     command.argv.insert(command.argv.end(), args.begin(), args.end());
     return command;
+}
+
+Started start_run(Command command, const ChildSetup& setup, int seconds)
+{
+    std::vector<char*> argv, envp;
+    for (std::string& word : command.argv)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    for (std::string& setting : command.env)
+        envp.push_back(setting.data());
+    envp.push_back(nullptr);
+    std::fflush(nullptr);
+    const Started run{fork(), std::chrono::steady_clock::now() + std::chrono::seconds(seconds)};
+    if (run.pid == 0) {
+        if (setup.in < 0 || dup2(setup.in, 0) < 0 || !put_stream(setup.out, 1) ||
+            !put_stream(setup.err, 2) || chdir(setup.directory.c_str()) != 0)
+            _exit(126);
+        signal(SIGPIPE, SIG_DFL);
+        if (setup.file_size_limit) {
+            signal(SIGXFSZ, SIG_IGN);
+            const auto limit = static_cast<rlim_t>(*setup.file_size_limit);
+            const struct rlimit size_limit = {limit, limit};
+            if (setrlimit(RLIMIT_FSIZE, &size_limit) != 0)
+                _exit(126);
+        }
+        umask(022);
+        execve(command.program.c_str(), argv.data(), envp.data());
+        _exit(127);
+    }
+    return run;
+}
+
+int finish_run(const Started& run)
+{
+    int status = -1;
+    while (run.pid > 0 && waitpid(run.pid, &status, WNOHANG) != run.pid) {
+        if (std::chrono::steady_clock::now() > run.deadline) {
+            kill(run.pid, SIGKILL);
+            waitpid(run.pid, &status, 0);
+            return -1;
+        }
+        usleep(2000);
+    }
+    return run.pid > 0 ? status : -1;
 }
 
 std::string binary_path()

@@ -2,6 +2,7 @@
 // leaves behind: exit status, exact standard output and error, and the directory tree.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -116,6 +117,32 @@ struct Command {
     std::vector<std::string> env;
 };
 Command command_for(const std::vector<std::string>& args, const std::vector<std::string>& env);
+
+// How start_run sets up a child: its working directory, standard input (-1: something the run
+// needed could not be made, and the child ends with status 126 at once), standard output and
+// error (-1: closed), and the largest file it may write, when limited.
+struct ChildSetup {
+    std::string directory;
+    int in = -1;
+    int out = -1;
+    int err = -1;
+    std::optional<off_t> file_size_limit;
+};
+
+// A run started in the background, and the time after which it counts as hung.
+struct Started {
+    pid_t pid = -1;
+    std::chrono::steady_clock::time_point deadline;
+};
+
+// Starts `command` with the descriptors of `setup`, SIGPIPE at its default and umask 022, to be
+// killed as hung after `seconds`; a child that cannot be set up ends with status 126, one whose
+// program cannot be run with 127. The pid is -1 when fork fails.
+Started start_run(Command command, const ChildSetup& setup, int seconds);
+
+// Waits for a run and returns its wait status; -1 when it never started, or was still going at
+// its deadline and has been killed.
+int finish_run(const Started& run);
 
 // Adds a GoogleTest failure, traced to the row's name, for every difference between the case's
 // expectations and the outcome; a text that differs is shown from its first differing line.

@@ -70,55 +70,26 @@ std::set<std::string> listing(const std::string& directory)
     return names;
 }
 
-// A run started in the background: its id and the file its standard output goes to.
-struct Started {
-    pid_t pid = -1;
-    std::chrono::steady_clock::time_point at;
-};
-
-Started start(const std::string& directory, const std::vector<std::string>& args,
-              const std::string& out_path)
+// Starts a run in `directory` with its standard output to `out_path`, its error to /dev/null.
+zantra_cli::Started start(const std::string& directory, const std::vector<std::string>& args,
+                          const std::string& out_path)
 {
-    zantra_cli::Command command = zantra_cli::command_for(args, {});
-    std::vector<char*> argv, envp;
-    for (std::string& word : command.argv)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
-    for (std::string& setting : command.env)
-        envp.push_back(setting.data());
-    envp.push_back(nullptr);
-    std::fflush(nullptr);
-    Started started;
-    started.at = std::chrono::steady_clock::now();
-    started.pid = fork();
-    if (started.pid == 0) {
-        const int in = open("/dev/null", O_RDONLY);
-        const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = open("/dev/null", O_WRONLY);
-        if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
-            dup2(err, 2) < 0 || chdir(directory.c_str()) != 0)
-            _exit(126);
-        execve(command.program.c_str(), argv.data(), envp.data());
-        _exit(127);
-    }
-    return started;
+    const zantra_cli::ChildSetup setup{directory, open("/dev/null", O_RDONLY),
+                                       open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600),
+                                       open("/dev/null", O_WRONLY), std::nullopt};
+    const zantra_cli::Started run =
+        zantra_cli::start_run(zantra_cli::command_for(args, {}), setup, HANG_SECONDS);
+    for (const int fd : {setup.in, setup.out, setup.err})
+        if (fd >= 0)
+            close(fd);
+    return run;
 }
 
 // Waits for a run; the exit status, or -1 when it died of a signal or was killed as hung.
-int finish(const Started& run)
+int finish(const zantra_cli::Started& run)
 {
-    for (;;) {
-        int status = 0;
-        const pid_t done = waitpid(run.pid, &status, WNOHANG);
-        if (done == run.pid)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        if (std::chrono::steady_clock::now() - run.at > std::chrono::seconds(HANG_SECONDS)) {
-            kill(run.pid, SIGKILL);
-            waitpid(run.pid, &status, 0);
-            return -1;
-        }
-        usleep(2000);
-    }
+    const int status = zantra_cli::finish_run(run);
+    return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 struct Result {
@@ -217,7 +188,7 @@ TEST(Load, ConcurrentGlftpdRunsLeaveWhatAQuietRunLeaves)
 
     // Four runs at a time for 15 seconds, -T, -t and -m in turn, all in glftpd mode.
     Random random{99};
-    std::vector<Started> running;
+    std::vector<zantra_cli::Started> running;
     int started_runs = 0, bad_statuses = 0;
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
     while (std::chrono::steady_clock::now() < end || !running.empty()) {
@@ -236,7 +207,7 @@ TEST(Load, ConcurrentGlftpdRunsLeaveWhatAQuietRunLeaves)
             ++started_runs;
             continue;
         }
-        const Started oldest = running.front();
+        const zantra_cli::Started oldest = running.front();
         running.erase(running.begin());
         const int status = finish(oldest);
         if (status < 0 || status > 2)
