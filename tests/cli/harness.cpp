@@ -621,54 +621,32 @@ std::vector<std::string> child_environment(const std::vector<std::string>& suite
 
 Entry file(std::string path, std::string content, mode_t mode)
 {
-    Entry entry;
-    entry.path = std::move(path);
-    entry.content = std::move(content);
-    entry.mode = mode;
-    return entry;
+    return {std::move(path), Kind::file, std::move(content), mode};
 }
 
 Entry dir(std::string path, mode_t mode)
 {
-    Entry entry;
-    entry.path = std::move(path);
-    entry.kind = Kind::directory;
-    entry.mode = mode;
-    return entry;
+    return {std::move(path), Kind::directory, "", mode};
 }
 
 Entry link(std::string path, std::string target)
 {
-    Entry entry;
-    entry.path = std::move(path);
-    entry.kind = Kind::symlink;
-    entry.content = std::move(target);
-    return entry;
+    return {std::move(path), Kind::symlink, std::move(target)};
 }
 
 Entry fifo(std::string path)
 {
-    Entry entry;
-    entry.path = std::move(path);
-    entry.kind = Kind::fifo;
-    return entry;
+    return {std::move(path), Kind::fifo};
 }
 
 Entry unix_socket(std::string path)
 {
-    Entry entry;
-    entry.path = std::move(path);
-    entry.kind = Kind::socket;
-    return entry;
+    return {std::move(path), Kind::socket};
 }
 
 Entry hard_link(std::string path, std::string existing)
 {
-    Entry entry;
-    entry.path = std::move(path);
-    entry.kind = Kind::hard_link;
-    entry.content = std::move(existing);
-    return entry;
+    return {std::move(path), Kind::hard_link, std::move(existing)};
 }
 
 Case on_console(Case c, Console console)
@@ -732,6 +710,11 @@ std::string crc_of(const std::string& content)
     uLong crc = crc32(0L, Z_NULL, 0);
     crc = crc32(crc, reinterpret_cast<const Bytef*>(content.data()),
                 static_cast<uInt>(content.size()));
+    return crc_hex(crc);
+}
+
+std::string crc_hex(unsigned long crc)
+{
     char hex[16];
     std::snprintf(hex, sizeof hex, "%08lX", crc);
     return hex;

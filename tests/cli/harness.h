@@ -164,6 +164,9 @@ void remove_tree(const std::string& path);
 // The CRC-32 of `content` as eight upper-case hex digits, computed with zlib.
 std::string crc_of(const std::string& content);
 
+// A CRC-32 as eight upper-case hex digits.
+std::string crc_hex(unsigned long crc);
+
 // The usage text as printed for argv[0] "zantra".
 std::string usage_text();
 

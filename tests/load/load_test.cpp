@@ -28,6 +28,7 @@
 namespace
 {
 
+using zantra_cli::crc_hex;
 using zantra_cli::crc_of;
 using zantra_cli::read_file;
 using zantra_cli::remove_tree;
@@ -40,13 +41,6 @@ std::string make_temp_dir()
     char name[] = "/tmp/zantra-load-XXXXXX";
     const char* made = mkdtemp(name);
     return made != nullptr ? made : "";
-}
-
-std::string hex(uLong crc)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "%08lX", crc);
-    return text;
 }
 
 // Every name in a directory with its kind and, for files, contents: what two runs must agree on.
@@ -286,7 +280,7 @@ TEST(Load, FileCutAndRegrownWhileReadGetsTheCrcOfOneMomentOrNone)
         for (std::size_t at = 0; at < text.size(); at += page) {
             crc = crc32(crc, reinterpret_cast<const Bytef*>(text.data() + at), page);
             if (at + page >= text.size() / 2)
-                moments.insert(hex(crc));
+                moments.insert(crc_hex(crc));
         }
     }
 
@@ -618,7 +612,7 @@ TEST(Large, FiveGibSparseFileCrcAndSize)
     const uLong tail_crc = crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(tail.data()),
                                  static_cast<uInt>(tail.size()));
     const std::string expected =
-        hex(crc32_combine64(crc_of_zeros(hole), tail_crc, static_cast<z_off64_t>(tail.size())));
+        crc_hex(crc32_combine64(crc_of_zeros(hole), tail_crc, static_cast<z_off64_t>(tail.size())));
 
     const Result created = run(work, {"-c", "-d", "x.sfv", "big.r00"});
     EXPECT_EQ(created.status, 0);
