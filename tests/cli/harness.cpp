@@ -122,13 +122,7 @@ void set_mtime(const std::string& work, const Entry& entry)
 
 void snapshot(const std::string& directory, const std::string& prefix, std::vector<Entry>& tree)
 {
-    DIR* stream = opendir(directory.c_str());
-    if (stream == nullptr)
-        return;
-    while (const struct dirent* item = readdir(stream)) {
-        const std::string name = item->d_name;
-        if (name == "." || name == "..")
-            continue;
+    for (const std::string& name : names_in(directory)) {
         const std::string path = directory + "/" + name;
         struct stat info {
         };
@@ -159,19 +153,6 @@ void snapshot(const std::string& directory, const std::string& prefix, std::vect
         }
         tree.push_back(entry);
     }
-    closedir(stream);
-}
-
-std::vector<std::string> directory_order(const std::string& directory)
-{
-    std::vector<std::string> names;
-    if (DIR* stream = opendir(directory.c_str())) {
-        while (const struct dirent* item = readdir(stream))
-            if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0)
-                names.emplace_back(item->d_name);
-        closedir(stream);
-    }
-    return names;
 }
 
 // Puts NAME=value into `env`, replacing an earlier setting of the same name, so that the
@@ -555,6 +536,18 @@ int finish_run(const Started& run)
     return run.pid > 0 ? status : -1;
 }
 
+std::vector<std::string> names_in(const std::string& directory)
+{
+    std::vector<std::string> names;
+    if (DIR* stream = opendir(directory.c_str())) {
+        while (const struct dirent* item = readdir(stream))
+            if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0)
+                names.emplace_back(item->d_name);
+        closedir(stream);
+    }
+    return names;
+}
+
 std::string binary_path()
 {
     const char* other = std::getenv("ZANTRA_TEST_BINARY");
@@ -590,7 +583,7 @@ void remove_tree(const std::string& path)
         return;
     if (S_ISDIR(info.st_mode)) {
         chmod(path.c_str(), 0700);
-        for (const std::string& name : directory_order(path))
+        for (const std::string& name : names_in(path))
             remove_tree(path + "/" + name);
         rmdir(path.c_str());
     } else {
@@ -675,7 +668,7 @@ Outcome run_case(const Case& c)
     for (const Entry& entry : c.before)
         set_mtime(work, entry);
 
-    outcome.directory_order = directory_order(work);
+    outcome.directory_order = names_in(work);
     const int status = spawn(root, c);
     if (status == -1)
         ADD_FAILURE() << "zantra did not end within " << TIMEOUT_SECONDS << " s and was killed";

@@ -154,6 +154,10 @@ std::string binary_path();
 // The whole contents of a file; empty when it cannot be opened. Never waits on a FIFO.
 std::string read_file(const std::string& path);
 
+// The names in a directory but "." and "..", in the order readdir gives them; none when it
+// cannot be opened.
+std::vector<std::string> names_in(const std::string& directory);
+
 // Creates or replaces a file (mode 0644 less the umask) holding `content`; a failure fails the
 // test.
 void write_file(const std::string& path, const std::string& content);

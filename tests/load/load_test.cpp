@@ -15,7 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <set>
 #include <string>
@@ -30,6 +29,7 @@ namespace
 
 using zantra_cli::crc_hex;
 using zantra_cli::crc_of;
+using zantra_cli::names_in;
 using zantra_cli::read_file;
 using zantra_cli::remove_tree;
 using zantra_cli::write_file;
@@ -47,19 +47,13 @@ std::string make_temp_dir()
 std::set<std::string> listing(const std::string& directory)
 {
     std::set<std::string> names;
-    if (DIR* stream = opendir(directory.c_str())) {
-        while (const struct dirent* item = readdir(stream)) {
-            const std::string name = item->d_name;
-            if (name == "." || name == "..")
-                continue;
-            struct stat info {
-            };
-            lstat((directory + "/" + name).c_str(), &info);
-            names.insert(name + (S_ISDIR(info.st_mode)
-                                     ? " dir " + std::to_string(info.st_mode & 07777)
-                                     : " file " + crc_of(read_file(directory + "/" + name))));
-        }
-        closedir(stream);
+    for (const std::string& name : names_in(directory)) {
+        struct stat info {
+        };
+        lstat((directory + "/" + name).c_str(), &info);
+        names.insert(name + (S_ISDIR(info.st_mode)
+                                 ? " dir " + std::to_string(info.st_mode & 07777)
+                                 : " file " + crc_of(read_file(directory + "/" + name))));
     }
     return names;
 }
@@ -354,12 +348,8 @@ bool is_completion_name(const std::string& name)
 void run_and_check(const std::string& release, const std::vector<std::string>& args)
 {
     finish(start(release, args, "/dev/null"));
-    int completion_dirs = 0;
-    if (DIR* stream = opendir(release.c_str())) {
-        while (const struct dirent* item = readdir(stream))
-            completion_dirs += is_completion_name(item->d_name) ? 1 : 0;
-        closedir(stream);
-    }
+    const std::vector<std::string> names = names_in(release);
+    const auto completion_dirs = std::count_if(names.begin(), names.end(), is_completion_name);
     if (completion_dirs > 1)
         write_file(release + "/../faults", std::to_string(completion_dirs) + " completion dirs\n");
 }
