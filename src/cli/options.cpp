@@ -2,6 +2,7 @@
 
 #include "platform/platform.h"
 
+#include <string_view>
 #include <unistd.h>
 
 namespace zantra
@@ -23,6 +24,12 @@ ParsedCommandLine parse_command_line(int argc, char* argv[])
 {
     ParsedCommandLine parsed;
     RunOptions& options = parsed.options;
+    // The two long options every command line tool is tried with, as the first word only.
+    const std::string_view first = argc > 1 ? argv[1] : "";
+    if (first == "--help" || first == "--version") {
+        parsed.outcome = first == "--help" ? ParseOutcome::help : ParseOutcome::version;
+        return parsed;
+    }
     restart_getopt();
     opterr = 1;
 

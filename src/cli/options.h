@@ -33,7 +33,8 @@ struct RunOptions {
 enum class ParseOutcome {
     run,     // options are valid: run options.mode
     usage,   // print the usage text and end with status 1
-    version, // -v: end at once with status 0
+    version, // -v or --version: end at once with status 0
+    help,    // --help: print the usage text and end with status 0
 };
 
 struct ParsedCommandLine {
@@ -43,8 +44,8 @@ struct ParsedCommandLine {
 
 // Parses argv with POSIX getopt rules and the option string "acdgmtTvwl:": options stop at the
 // first operand or at "--", and words after the first operand are operands even when they
-// begin with "-". getopt's own diagnostics go to standard error. Can be called more than once
-// in one process.
+// begin with "-". A first word "--help" or "--version" is read alone, as the request it names.
+// getopt's own diagnostics go to standard error. Can be called more than once in one process.
 [[nodiscard]] ParsedCommandLine parse_command_line(int argc, char* argv[]);
 
 } // namespace zantra

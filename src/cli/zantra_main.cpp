@@ -41,6 +41,10 @@ int zantra_main(int argc, char* argv[])
         print_help(argc > 0 ? argv[0] : nullptr);
         status = 1;
         break;
+    case ParseOutcome::help:
+        print_help(argv[0]);
+        status = 0;
+        break;
     case ParseOutcome::run: status = run_operation(parsed.options); break;
     }
     // What reaches the console never decides what is done on disk, but a run whose report

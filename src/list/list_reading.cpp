@@ -28,10 +28,8 @@ int hex_digit_value(unsigned char c)
     return -1;
 }
 
-// Opens a file for reading as text; a directory counts as a file that cannot be opened
-// (fopen accepts one on some systems and only the first read fails). The open does not wait
-// for a FIFO's writer, so a FIFO no one writes reads as empty instead of stopping the run;
-// reads then wait as usual, so a pipe with a writer is read to its end.
+} // namespace
+
 FileHandle open_text_file(const std::string& path)
 {
     const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -50,6 +48,9 @@ FileHandle open_text_file(const std::string& path)
         close(fd);
     return file;
 }
+
+namespace
+{
 
 int next_byte(LineReader& reader)
 {
@@ -258,22 +259,6 @@ ListRead for_each_entry_line(const std::string& path,
 void print_cannot_open_list(const std::string& path)
 {
     print_message("Oh mama! I can't open %s ... :-(\n", shown_in_message(path).c_str());
-}
-
-std::optional<std::vector<std::string>> read_banner_pieces(const std::string& path)
-{
-    const FileHandle file = open_text_file(path);
-    if (!file)
-        return std::nullopt;
-    LineReader reader;
-    reader.file = file.get();
-    std::vector<std::string> pieces;
-    std::string piece;
-    while (read_piece(reader, piece))
-        pieces.push_back(piece);
-    if (std::ferror(file.get()))
-        return std::nullopt;
-    return pieces;
 }
 
 } // namespace zantra

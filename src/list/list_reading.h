@@ -72,6 +72,12 @@ struct FileCloser {
 };
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
+// Opens a file for reading as text. Empty when it cannot be opened or is a directory (fopen
+// accepts one on some systems and only the first read fails). The open does not wait for a
+// FIFO's writer, so a FIFO no one writes reads as empty instead of stopping the run; reads then
+// wait as usual, so a pipe with a writer is read to its end.
+[[nodiscard]] FileHandle open_text_file(const std::string& path);
+
 // Opens the list at `path` for reading. Empty when the path is longer than LIST_NAME_MAX,
 // the file cannot be opened, or it is a directory.
 [[nodiscard]] FileHandle open_list(const std::string& path);
@@ -107,9 +113,5 @@ enum class ListRead {
 
 // Writes "Oh mama! I can't open <path> ... :-(\n" to standard error.
 void print_cannot_open_list(const std::string& path);
-
-// Reads a banner file into its pieces (long lines split, line feeds kept). Nothing when the
-// file cannot be opened or read.
-[[nodiscard]] std::optional<std::vector<std::string>> read_banner_pieces(const std::string& path);
 
 } // namespace zantra

@@ -4,6 +4,7 @@
 #include "console/console.h"
 #include "list/list_format.h"
 #include "list/list_reading.h"
+#include "list/names.h"
 #include "ops/operations.h"
 
 #include <cinttypes>
@@ -111,19 +112,53 @@ bool put(std::FILE* list, std::string_view text)
     return std::fwrite(text.data(), 1, text.size(), list) == text.size();
 }
 
+// A banner is read up to this many bytes; the rest of a larger one is never read.
+constexpr std::size_t BANNER_READ_MAX = std::size_t{1} << 20;
+
+enum class BannerCopy {
+    copied,       // every line, up to BANNER_READ_MAX bytes
+    cannot_read,  // not opened, or a read failed
+    write_failed, // the list could not take a line
+};
+
+// Copies the first BANNER_READ_MAX bytes of the banner file into the list as comment lines,
+// each line as soon as it is read, so that a banner of any size costs one line of memory. When
+// a read fails part-way, the lines already copied are taken out again where the list can be
+// cut back (a regular file), so that the banner is omitted whole.
+BannerCopy copy_banner(std::FILE* list, const std::string& path)
+{
+    const FileHandle banner = open_text_file(path);
+    if (!banner)
+        return BannerCopy::cannot_read;
+    const off_t start = ftello(list); // what is still buffered included: nothing is flushed
+    LineReader reader;
+    reader.file = banner.get();
+    std::string piece;
+    for (std::size_t read = 0; read < BANNER_READ_MAX && read_piece(reader, piece);) {
+        if (piece.size() > BANNER_READ_MAX - read)
+            piece.resize(BANNER_READ_MAX - read);
+        read += piece.size();
+        if (!put(list, format_banner_line(piece)))
+            return BannerCopy::write_failed;
+    }
+    if (!std::ferror(banner.get()))
+        return BannerCopy::copied;
+    if (start >= 0 && std::fflush(list) == 0 && ftruncate(fileno(list), start) == 0)
+        (void)fseeko(list, start, SEEK_SET);
+    return BannerCopy::cannot_read;
+}
+
 // Everything before the entry lines: generated-by line, banner lines, date block.
 bool write_header(std::FILE* list, const RunOptions& options,
                   const std::vector<PlannedOperand>& plan)
 {
     bool ok = put(list, format_generated_by(options.win_sfv_mode, std::time(nullptr)));
     if (options.use_banner) {
-        const auto pieces = read_banner_pieces(options.banner_path);
-        if (!pieces)
+        const BannerCopy banner = copy_banner(list, options.banner_path);
+        if (banner == BannerCopy::cannot_read)
             print_message("Oh mama! I couldn't find logo file %s ... omitting!\n",
                           shown_in_message(options.banner_path).c_str());
-        else
-            for (const std::string& piece : *pieces)
-                ok = ok && put(list, format_banner_line(piece));
+        ok = ok && banner != BannerCopy::write_failed;
     }
     if (options.add_dates) {
         for (const PlannedOperand& planned : plan)
@@ -134,22 +169,42 @@ bool write_header(std::FILE* list, const RunOptions& options,
     return ok && std::fflush(list) == 0;
 }
 
-// Creates or empties the list for writing. The open does not wait for a FIFO's reader: one
-// with no reader cannot be written, and the run ends instead of stopping.
-std::FILE* create_list_file(const std::string& path)
+// The list opened for writing, or why it was not.
+struct ListOpening {
+    std::FILE* file = nullptr;
+    bool refused = false; // a file of someone's is where the list would go
+};
+
+// True when `path` ends in ".sfv", letters folded.
+bool has_list_suffix(std::string_view path)
 {
+    return path.size() >= 4 && equal_folded(path.substr(path.size() - 4), ".sfv");
+}
+
+// Creates or empties the list for writing. A regular file that holds bytes is emptied only
+// when its name ends in ".sfv": any other is an archive volume or a text named where the list
+// belongs by mistake, and is refused untouched. The open does not wait for a FIFO's reader:
+// one with no reader cannot be written, and the run ends instead of stopping.
+ListOpening create_list_file(const std::string& path)
+{
+    ListOpening opening;
     if (path.size() > LIST_NAME_MAX)
-        return nullptr;
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
+        return opening;
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0)
-        return nullptr;
+        return opening;
+    struct stat info {
+    };
     const int flags = fcntl(fd, F_GETFL);
-    std::FILE* list = nullptr;
-    if (flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0)
-        list = fdopen(fd, "w");
-    if (list == nullptr)
+    const bool known = flags >= 0 && fstat(fd, &info) == 0;
+    const bool regular = known && S_ISREG(info.st_mode);
+    opening.refused = regular && info.st_size > 0 && !has_list_suffix(path);
+    if (known && !opening.refused && (!regular || ftruncate(fd, 0) == 0) &&
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0)
+        opening.file = fdopen(fd, "w");
+    if (opening.file == nullptr)
         close(fd);
-    return list;
+    return opening;
 }
 
 void print_refusal(const PlannedOperand& planned)
@@ -174,11 +229,15 @@ int run_create(const RunOptions& options)
 {
     print_heading(options);
     std::fflush(stdout);
-    std::FILE* list = create_list_file(options.list_path);
-    if (list == nullptr) {
+    const ListOpening opening = create_list_file(options.list_path);
+    std::FILE* list = opening.file;
+    if (opening.refused)
+        print_message("Oh mama! %s exists and is no .sfv file, I won't overwrite it ... :-(\n",
+                      shown_in_message(options.list_path).c_str());
+    else if (list == nullptr)
         print_cannot_write(options.list_path);
+    if (list == nullptr)
         return 1;
-    }
 
     struct stat list_status {
     };

@@ -13,7 +13,7 @@ namespace zantra
 bool is_local_name(std::string_view name)
 {
     return !name.empty() && name != "." && name != ".." &&
-           name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos;
+           name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
 }
 
 std::optional<std::string> marker_path(std::string_view listed_name, std::string_view suffix)
@@ -27,23 +27,14 @@ std::optional<std::string> marker_path(std::string_view listed_name, std::string
 
 void touch_marker(std::string_view listed_name, std::string_view suffix)
 {
-    const auto path = marker_path(listed_name, suffix);
-    if (!path)
-        return;
-    const int fd =
-        open(path->c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return;
-    // Only a regular file with no other name is emptied: through a hard link the truncation
-    // would reach a file elsewhere, perhaps outside this directory.
-    struct stat info {
-    };
-    const bool emptiable =
-        fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1 && info.st_size != 0;
-    if (emptiable && ftruncate(fd, 0) != 0) {
-        // A marker that cannot be emptied stays as it is, like any failed marker operation.
+    // Never truncated: a file that holds bytes at a marker path is someone's upload, not a
+    // marker, and an empty one is a marker already.
+    if (const auto path = marker_path(listed_name, suffix)) {
+        const int fd =
+            open(path->c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+        if (fd >= 0)
+            close(fd);
     }
-    close(fd);
 }
 
 void remove_marker(std::string_view listed_name, std::string_view suffix)

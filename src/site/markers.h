@@ -2,8 +2,8 @@
 // files, and the directory whose name shows how complete the release is.
 //
 // The list is untrusted: anyone who can upload can write it. A marker is only ever made,
-// emptied, removed or renamed to for a listed name that names an entry of the current
-// directory itself; every other name is passed over as silently as a failed operation.
+// removed or renamed to for a listed name that names an entry of the current directory itself;
+// every other name is passed over as silently as a failed operation. A marker is never emptied.
 #pragma once
 
 #include "checksum/file_checksum.h"
@@ -28,7 +28,8 @@ inline constexpr std::size_t MARKER_PATH_MAX = 255;
 inline constexpr char COMPLETION_TEMPLATE[] = "[000%]-[-all.files.CRC.ok-]";
 
 // True when `name` names an entry of the current directory: not empty, not "." or "..",
-// and without "/" or NUL bytes.
+// and without "/", "\\" or NUL bytes. A backslash separates directories in the lists of other
+// systems, so such a name is taken for a path, never for a local name.
 [[nodiscard]] bool is_local_name(std::string_view name);
 
 // The listed name with `suffix` appended, or nothing when the name is not a local name or
@@ -36,9 +37,9 @@ inline constexpr char COMPLETION_TEMPLATE[] = "[000%]-[-all.files.CRC.ok-]";
 [[nodiscard]] std::optional<std::string> marker_path(std::string_view listed_name,
                                                      std::string_view suffix);
 
-// Creates the marker of `listed_name` empty, or empties an existing one. Never follows a
-// symbolic link, never waits on a FIFO and never empties a file that has other hard links;
-// new markers get mode 0666 less the umask. Failures are ignored.
+// Creates the marker of `listed_name` empty when nothing is at its path; whatever is there
+// already is left as it is. Never follows a symbolic link and never waits on a FIFO; new
+// markers get mode 0666 less the umask. Failures are ignored.
 void touch_marker(std::string_view listed_name, std::string_view suffix);
 
 // Removes the marker of `listed_name`; failures (above all, no such file) are ignored.

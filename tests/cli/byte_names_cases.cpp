@@ -21,6 +21,8 @@ const std::string LOWER_UMLAUT = "\xC3\xA4rger.r00";
 // "CAFÉ.R00" and "café.r00" in ISO 8859-1, which is not valid UTF-8.
 const std::string LATIN1_UPPER = "CAF\xC9.R00";
 const std::string LATIN1_LOWER = "caf\xE9.r00";
+// A path as a list made on Windows names it.
+const std::string BACKSLASH_PATH = "CD1\\a.r00";
 
 std::string listed(const std::string& name)
 {
@@ -100,6 +102,23 @@ std::vector<Case> byte_names_cases()
          std::vector<Entry>{file("l.sfv", listed(UPPER_UMLAUT) + listed(LATIN1_LOWER)),
                             file(LATIN1_LOWER, VOLUME), file(UPPER_UMLAUT + ".missing", ""),
                             dir("[050%]-[-all.files.CRC.ok-]", 0777)}},
+
+        // A backslash is a directory separator to the system that wrote the list.
+        {"GlftpdNameWithABackslashGetsNoMarker",
+         {file("l.sfv", listed(BACKSLASH_PATH))},
+         {"-g", "-T", "l.sfv"},
+         2,
+         whole_heading("l.sfv", true) + whole_absent(BACKSLASH_PATH) +
+             "Completion Status: [000%]-[-all.files.CRC.ok-]\n" + whole_summary(1, 0, 0, 1),
+         "",
+         std::vector<Entry>{file("l.sfv", listed(BACKSLASH_PATH)),
+                            dir("[000%]-[-all.files.CRC.ok-]", 0777)}},
+
+        {"GlftpdNameWithABackslashIsNeverRenamedTo",
+         {file("l.sfv", listed(BACKSLASH_PATH)), file(BACKSLASH_PATH, "bad")},
+         {"-g", "-t", "l.sfv", BACKSLASH_PATH},
+         1,
+         BANNER + tested(BACKSLASH_PATH, crc_of("bad"), crc, "BAD") + t_summary(1, 0, 1, 0)},
     };
 }
 

@@ -50,6 +50,8 @@ std::vector<Case> command_line_cases()
         {"VersionAfterAMode", release, {"-c", "-v", "list.sfv"}, 0, BANNER, ""},
         {"VersionStopsBeforeLaterOptions", release, {"-v", "-x"}, 0, BANNER, ""},
         {"UnknownOptionBeforeVersion", release, {"-x", "-v"}, 1, usage, UNKNOWN_X},
+        {"HelpAsTheFirstWord", release, {"--help", "-c", "list.sfv"}, 0, usage, ""},
+        {"LongVersionAsTheFirstWord", release, {"--version"}, 0, BANNER, ""},
     };
 }
 

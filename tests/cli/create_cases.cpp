@@ -54,6 +54,11 @@ std::vector<Case> create_cases()
     const std::string long_list = std::string(300, 'L');
     const std::string cut_list = std::string(250, 'L');
     const std::string banner_long = std::string(300, 'b');
+    const std::string banner_huge = std::string(1u << 20, 'h') + "never read\n";
+    std::string banner_kept; // its first MiB: whole pieces of 249 bytes, then the last 37
+    for (int piece = 0; piece < 4211; ++piece)
+        banner_kept += "; " + std::string(249, 'h') + "\r\n";
+    banner_kept += "; " + std::string(37, 'h') + "\r\n";
 
     return {
         {"ArchiveVolumesOnlyByDefault", release_with({}), args({"-c", "new.sfv"}), 0,
@@ -167,6 +172,10 @@ std::vector<Case> create_cases()
          std::vector<Entry>{file("logo", std::string(249, 'e') + "\n"),
                             file("x.sfv", GENERATED + "; " + std::string(249, 'e') + "\r\n; \r\n")}},
 
+        {"BannerIsReadUpToItsFirstMiB", {file("logo", banner_huge)}, {"-c", "-l", "logo", "x.sfv"}, 0,
+         create_heading("x.sfv", "Adding banner file        : logo\n") + created(0), "",
+         std::vector<Entry>{file("logo", banner_huge), file("x.sfv", GENERATED + banner_kept)}},
+
         {"MissingBannerIsOmitted", {file("a.r00", "abc")}, {"-c", "-l", "nologo", "x.sfv", "a.r00"}, 0,
          create_heading("x.sfv", "Adding banner file        : nologo\n") + adding("a.r00", "abc") + created(1),
          "Oh mama! I couldn't find logo file nologo ... omitting!\n",
@@ -196,6 +205,12 @@ std::vector<Case> create_cases()
          create_heading("x.sfv") + "Adding file: ones.r00 ... CRC = 0xFFFFFFFF\n" + created(1), "",
          std::vector<Entry>{file("ones.r00", std::string(4, '\xFF')),
                             file("x.sfv", GENERATED + "ones.r00 FFFFFFFF\r\n")}},
+
+        // The list's name forgotten: the banner's name taken for the banner, a volume's for the list.
+        {"VolumeWhereTheListBelongsIsNeverOverwritten", release_with({}),
+         {"-c", "-l", "rel.sfv", "rel.r00", "rel.rar"}, 1,
+         create_heading("rel.r00", "Adding banner file        : rel.sfv\n"),
+         "Oh mama! rel.r00 exists and is no .sfv file, I won't overwrite it ... :-(\n"},
 
         {"ListOnAFullDevice", {file("a.r00", "abc")}, {"-c", "/dev/full", "a.r00"}, 1, create_heading("/dev/full"),
          "Oh mama! We can't write to /dev/full" + CANT_WRITE_TAIL},

@@ -509,7 +509,7 @@ Started start_run(Command command, const ChildSetup& setup, int seconds)
             _exit(126);
         signal(SIGPIPE, SIG_DFL);
         if (setup.file_size_limit) {
-            signal(SIGXFSZ, SIG_IGN);
+            signal(SIGXFSZ, SIG_DFL); // as after "ulimit -f" in a shell: the signal ends a writer
             const auto limit = static_cast<rlim_t>(*setup.file_size_limit);
             const struct rlimit size_limit = {limit, limit};
             if (setrlimit(RLIMIT_FSIZE, &size_limit) != 0)

@@ -66,8 +66,9 @@ struct Case {
     // When set, standard input is a pipe that a helper process fills with this text and then
     // closes, so that "/dev/stdin" names a pipe; otherwise it is /dev/null.
     std::optional<std::string> stdin_content;
-    // When set, the largest file the run may write (RLIMIT_FSIZE, with SIGXFSZ ignored), so that
-    // a write past it fails with EFBIG.
+    // When set, the largest file the run may write (RLIMIT_FSIZE), with SIGXFSZ left at its
+    // default as after "ulimit -f" in a shell: a write past it kills a program that does not
+    // ignore the signal, and fails with EFBIG in one that does.
     std::optional<off_t> file_size_limit;
     Console console = Console::files;
 };

@@ -97,6 +97,9 @@ std::vector<Case> hostile_list_cases()
     // passed on as it is through a pipe.
     const std::string escape_name = "a\x1B[1Ab.r00", return_name = "c\rOK.r00";
     const std::string escape_sfv = entry_line(escape_name, "x") + entry_line(return_name, "y");
+    // A lone 0x80-0x9F, and U+0080-U+009F in UTF-8, are C1 controls; an em dash (E2 80 94) is not.
+    const std::string c1_name = std::string("a\x9B") + "31m\xC2\x9B" + "0m\xE2\x80\x94\xE9\x85.r00";
+    const std::string c1_shown = "a?31m??0m\xE2\x80\x94\xE9?.r00";
     const std::vector<Entry> escape_files = {file("t.sfv", escape_sfv), file(escape_name, "x")};
     const auto terminal_report = [&](const std::string& escape, const std::string& ret) {
         return whole_heading("t.sfv", false) + checked(escape, crc_of("x"), crc_of("x"), "OK") +
@@ -121,6 +124,13 @@ std::vector<Case> hostile_list_cases()
                     {"-t", "t.sfv", "gone\x07\x7F\xC3\xA9.r00"},
                     1,
                     BANNER + "Testing gone??\xC3\xA9.r00 ... " + fatal("gone??\xC3\xA9.r00") +
+                        "local = 0xFFFFFFFF, listed = MISSING\n" + t_summary(1, 0, 0, 1)},
+                   Console::terminal),
+        on_console({"TerminalShowsC1ControlBytesAsQuestionMarks",
+                    {file("t.sfv", escape_sfv)},
+                    {"-t", "t.sfv", c1_name},
+                    1,
+                    BANNER + "Testing " + c1_shown + " ... " + fatal(c1_shown) +
                         "local = 0xFFFFFFFF, listed = MISSING\n" + t_summary(1, 0, 0, 1)},
                    Console::terminal),
 
@@ -487,6 +497,15 @@ std::vector<Case> planted_link_cases()
          "",
          with(outside,
               {file("l.sfv", one), file("a.r00.missing", "keep"), dir(completion("000"), 0777)})},
+
+        {"GlftpdUploadAtAMarkerPathIsNeverEmptied",
+         {file("l.sfv", entry_line("notes", "n")), file("notes.missing", "my notes\n")},
+         {"-g", "-m", "l.sfv"},
+         0,
+         count_heading(true) + status_line("000"),
+         "",
+         std::vector<Entry>{file("l.sfv", entry_line("notes", "n")),
+                            file("notes.missing", "my notes\n"), dir(completion("000"), 0777)}},
 
         // Runs that met in one directory can each leave a completion directory.
         {"GlftpdEveryStaleCompletionDirectoryIsReplaced",

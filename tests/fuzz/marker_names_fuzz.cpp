@@ -1,8 +1,8 @@
 // Names from a list against the marker paths made of them, and the completion directory's
 // name. Properties: an accepted marker path is the listed name and the suffix, at most 255
-// bytes, with no "/" and no NUL, and its name is neither empty, "." nor ".."; every local name
-// that fits is accepted; a completion directory name is 27 bytes of the template's form for
-// any counts.
+// bytes, with no "/", no backslash and no NUL, and its name is neither empty, "." nor "..";
+// every local name that fits is accepted; a completion directory name is 27 bytes of the
+// template's form for any counts.
 
 #include "fuzz_check.h"
 #include "list/list_table.h"
@@ -22,15 +22,16 @@ namespace
 void check_marker_path(std::string_view name, std::string_view suffix)
 {
     const auto path = marker_path(name, suffix);
-    const bool local = !name.empty() && name != "." && name != ".." &&
-                       name.find('/') == std::string_view::npos &&
-                       name.find('\0') == std::string_view::npos;
+    const bool local =
+        !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
+        name.find('\\') == std::string_view::npos && name.find('\0') == std::string_view::npos;
     FUZZ_CHECK(is_local_name(name) == local);
     FUZZ_CHECK(path.has_value() == (local && name.size() + suffix.size() <= MARKER_PATH_MAX));
     if (!path)
         return;
     FUZZ_CHECK(path->size() <= MARKER_PATH_MAX);
     FUZZ_CHECK(path->find('/') == std::string::npos);
+    FUZZ_CHECK(path->find('\\') == std::string::npos);
     FUZZ_CHECK(path->find('\0') == std::string::npos);
     FUZZ_CHECK(*path == std::string(name) + std::string(suffix));
 }

@@ -1,8 +1,9 @@
 // The option parser, called again and again in one process, against a plain model of POSIX
-// getopt with the option string "acdgmtTvwl:". Properties: the outcome is the model's; a run
-// has exactly one mode, the list path is the first word that is not an option, the files are
-// every word after it as they are (so nothing after the first operand is taken for an
-// option), and the flags and the banner path are those of the options before it.
+// getopt with the option string "acdgmtTvwl:" and of a first word "--help" or "--version".
+// Properties: the outcome is the model's; a run has exactly one mode, the list path is the
+// first word that is not an option, the files are every word after it as they are (so nothing
+// after the first operand is taken for an option), and the flags and the banner path are
+// those of the options before it.
 
 #include "cli/options.h"
 #include "fuzz_check.h"
@@ -31,6 +32,10 @@ Model model_of(const std::vector<std::string>& words)
 {
     Model model;
     RunOptions& options = model.options;
+    if (words.size() > 1 && (words[1] == "--help" || words[1] == "--version")) {
+        model.outcome = words[1] == "--help" ? ParseOutcome::help : ParseOutcome::version;
+        return model;
+    }
     std::size_t i = 1;
     bool any_option = false;
     for (; i < words.size(); ++i) {

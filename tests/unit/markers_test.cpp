@@ -25,6 +25,7 @@ TEST(Markers, OnlyLocalNamesGetMarkers)
         {"..", false},      {"sub/x.r00", false},
         {"../x", false},    {"/etc/passwd", false},
         {"x/", false},      {std::string("nul\0byte", 8), false},
+        {"a\\b", false},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(is_local_name(c.name), c.local) << c.name;
