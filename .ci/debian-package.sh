@@ -1,8 +1,9 @@
 #!/bin/sh
 # Builds the Debian package from packaging/debian as a packager would (dpkg-buildpackage -us -uc
 # -b, which runs the whole test suite in dh_auto_test), fails on any lintian error or warning,
-# then installs it, runs the installed /usr/bin/zantra on the sample release, checks that
-# `man zantra` finds its page, and removes the package again.
+# then installs it, runs the installed /usr/bin/zantra on the sample release, checks that the site
+# hooks are installed ready to run and that `man zantra` finds its page, and removes the package
+# again.
 #
 # Usage: .ci/debian-package.sh [build-directory]   (default: build-deb in the tree)
 set -eu
@@ -60,6 +61,12 @@ elapsed "lintian clean"
 
 apt_get install -y --reinstall "$deb" >/dev/null
 dpkg -L zantra | grep -qx /usr/bin/zantra || { echo "debian-package: no /usr/bin/zantra" >&2; exit 1; }
+for hook in zantra-post-check.sh zantra-pure-upload.sh; do
+    if ! [ -x "/usr/share/zantra/site/$hook" ] || ! dpkg -L zantra | grep -qx "/usr/share/zantra/site/$hook"; then
+        echo "debian-package: no executable /usr/share/zantra/site/$hook" >&2
+        exit 1
+    fi
+done
 sh "$top/examples/sample-release.sh" /usr/bin/zantra >"$out/sample-release.log"
 tail -n 1 "$out/sample-release.log"
 page=$(man -w zantra)

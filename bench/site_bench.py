@@ -89,8 +89,10 @@ def main():
     total = size * args.volumes
     lock = ftp_site.lock_upload_pipe()
     roots = [tempfile.mkdtemp(prefix="zantra-bench.").encode() for _ in range(2)]
-    hooked = ftp_site.Site(args, os.path.abspath(args.zantra), ftp_site.hook_command("pure-ftpd", source), roots[0])
-    plain = ftp_site.Site(args, os.path.abspath(args.zantra), b"true", roots[1], with_hook=False)
+    zantra = os.path.abspath(args.zantra)
+    hooked = ftp_site.Site(args, zantra, ftp_site.hook_command("pure-ftpd", source, os.fsencode(zantra), roots[0]),
+                           roots[0])
+    plain = ftp_site.Site(args, zantra, b"true", roots[1], with_hook=False)
     times = {"plain": [], "stored": [], "hooked": [], "zantra": []}
     try:
         hooked.start()

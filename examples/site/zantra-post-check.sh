@@ -5,26 +5,60 @@
 #   $1  the name of the uploaded file             checked: not empty, no "/"
 #   $2  the directory it was uploaded to          checked: an absolute path it can enter
 #   $3  the file's CRC (000000 without calc_crc)  not used: zantra reads the file itself
-# Assumed: $1 names an entry of $2, and zantra is found through PATH (sh's default holds /bin).
-# glftpd takes a non-zero exit status for a verdict on the upload (1 and 127 for a script that
-# could not run, the file then kept). This script always ends with 0: zantra's verdict is the
-# .bad name a damaged upload gets, which the site's users see and can replace.
+# Assumed: $1 names an entry of $2. glftpd takes a non-zero exit status for a verdict on the
+# upload (1 and 127 for a script that could not run, the file then kept). This script always ends
+# with 0: zantra's verdict is the .bad name a damaged upload gets, which the site's users see and
+# can replace.
+
+# The zantra to run, as an absolute path inside the chroot. Empty: zantra on PATH, else the first
+# of /usr/local/bin/zantra, /usr/bin/zantra and /bin/zantra (the chroot's bin/).
+ZANTRA=
+
 name=$1
 dir=$2
 case $name in "" | */*) exit 0 ;; esac
 case $dir in /*) ;; *) exit 0 ;; esac
+
+runnable() {
+    case $1 in /*) [ -f "$1" ] && [ -x "$1" ] ;; *) false ;; esac
+}
+if [ -z "$ZANTRA" ]; then
+    for ZANTRA in "$(command -v zantra)" /usr/local/bin/zantra /usr/bin/zantra /bin/zantra; do
+        runnable "$ZANTRA" && break
+    done
+fi
+# Without zantra nothing can be checked: say so, once, to syslog and on standard error.
+if ! runnable "$ZANTRA"; then
+    message="zantra not found (set ZANTRA= in $0): $dir/$name not checked"
+    if command -v logger >/dev/null 2>&1; then logger -t zantra "$message" 2>/dev/null; fi
+    printf '%s\n' "$message" >&2
+    exit 0
+fi
 cd "$dir" 2>/dev/null || exit 0
 
-# For each list of the release: test the upload (a bad one becomes NAME.bad), then refresh the
-# .missing markers and the completion directory. An upload that is itself a list is only counted.
+# The release's books are kept by its first list in name order (byte order) and by no other.
+LC_ALL=C
+list=
+for candidate in *.[Ss][Ff][Vv]; do
+    if [ -f "$candidate" ]; then
+        list=$candidate
+        break
+    fi
+done
+[ -n "$list" ] || exit 0
+
+# A list: -g -T tests every volume that came before it (a damaged one becomes NAME.bad) and keeps
+# the .missing markers and the completion directory. Any other upload: -g -t tests it, then -g -m,
+# which reads no file, refreshes the markers and the completion directory.
 # The list is named ./LIST, so that a name beginning with "-" is not taken for an option; every
 # word after it is a file name to zantra. No output of zantra reaches the server.
-for list in *.[Ss][Ff][Vv]; do
-    [ -f "$list" ] || continue
+{
     case $name in
-    *.[Ss][Ff][Vv]) ;;
-    *) zantra -g -t "./$list" "$name" ;;
+    *.[Ss][Ff][Vv]) "$ZANTRA" -g -T "./$list" ;;
+    *)
+        "$ZANTRA" -g -t "./$list" "$name"
+        "$ZANTRA" -g -m "./$list"
+        ;;
     esac
-    zantra -g -m "./$list"
-done </dev/null >/dev/null 2>&1
+} </dev/null >/dev/null 2>&1
 exit 0

@@ -85,8 +85,8 @@ bool is_same_unchanged(const struct stat& info, const FileIdentity& identity)
            modified.tv_nsec == identity.modified.tv_nsec;
 }
 
-std::optional<std::uint32_t> crc32_of_file(const std::string& path, FileIdentity* read_from,
-                                           Links links)
+std::optional<std::uint32_t> crc32_of_file_quietly(const std::string& path, FileIdentity* read_from,
+                                                   Links links)
 {
     std::optional<std::uint32_t> crc;
     struct stat opened {
@@ -102,6 +102,13 @@ std::optional<std::uint32_t> crc32_of_file(const std::string& path, FileIdentity
             crc = folded->crc;
         close(fd);
     }
+    return crc;
+}
+
+std::optional<std::uint32_t> crc32_of_file(const std::string& path, FileIdentity* read_from,
+                                           Links links)
+{
+    const std::optional<std::uint32_t> crc = crc32_of_file_quietly(path, read_from, links);
     if (!crc)
         print_message("\nFatal error: cannot read file: %s\n", shown_in_message(path).c_str());
     return crc;

@@ -45,4 +45,10 @@ enum class Links {
                                                          FileIdentity* read_from = nullptr,
                                                          Links links = Links::follow);
 
+// As crc32_of_file, but writes nothing when the file cannot be read: for a second look at a
+// file whose verdict has already been printed.
+[[nodiscard]] std::optional<std::uint32_t> crc32_of_file_quietly(const std::string& path,
+                                                                 FileIdentity* read_from = nullptr,
+                                                                 Links links = Links::follow);
+
 } // namespace zantra

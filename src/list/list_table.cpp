@@ -26,11 +26,24 @@ std::string match_key(std::string_view name)
     return key;
 }
 
+// The name a count of missing files takes from an entry line: the last-blank split's name, less
+// its trailing blanks, when the line ends in a whole CRC (as every SFV tool writes it, so that
+// names with blanks read as the tests of files read them); otherwise the first word.
+std::string name_to_count(std::string_view line)
+{
+    std::optional<SplitEntry> split =
+        ends_in_whole_crc(line) ? split_entry_line(line) : std::nullopt;
+    if (!split)
+        return first_word(line);
+    split->name.erase(split->name.find_last_not_of(' ') + 1);
+    return std::move(split->name);
+}
+
 ListEntry split_by(SplitRule rule, std::string_view line)
 {
     ListEntry entry;
     if (rule == SplitRule::first_word) {
-        entry.name = first_word(line);
+        entry.name = name_to_count(line);
     } else if (auto split = split_entry_line(line)) {
         entry.name = std::move(split->name);
         entry.listed_crc = split->listed_crc;

@@ -38,7 +38,8 @@ struct ListTable {
 
 enum class SplitRule {
     last_blank, // name and CRC (test whole list)
-    first_word, // name only (count missing files)
+    first_word, // name only (count missing files): the last-blank split's name, less trailing
+                // blanks, for a line that ends in a whole CRC; the first word for any other
 };
 
 enum class LoadResult {

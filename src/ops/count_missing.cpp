@@ -25,14 +25,17 @@ int run_count_missing(const RunOptions& options)
     const DirectoryScan scan = scan_directory(table, options.glftpd_mode, nullptr);
     if (!scan.complete)
         return 1;
+    // In glftpd mode a present file counts only when no ".missing" marker stands beside it:
+    // only a run that read it and found it good takes the marker away, and this one reads
+    // nothing, so it leaves the markers of present files as they are.
     int local = 0;
     for (const ListEntry& entry : table.entries) {
-        if (entry.found) {
-            ++local;
-            if (options.glftpd_mode)
-                remove_marker(entry.name, MISSING_SUFFIX);
-        } else if (options.glftpd_mode) {
+        if (!options.glftpd_mode) {
+            local += entry.found ? 1 : 0;
+        } else if (!entry.found) {
             touch_marker(entry.name, MISSING_SUFFIX);
+        } else if (can_carry_marker(entry.name) && !has_marker(entry.name, MISSING_SUFFIX)) {
+            ++local;
         }
     }
 

@@ -11,6 +11,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <sys/stat.h>
 
 namespace zantra
 {
@@ -23,9 +24,71 @@ struct Tally {
     int missing = 0;
 };
 
-// Completes the progress line of a file found in the list, and in glftpd mode clears its
-// stale markers or moves a bad file aside. That bookkeeping is done under the release's lock,
-// and only for the file as it was read.
+// What one read of a listed operand found.
+struct Reading {
+    bool readable = true;
+    bool good = false;
+    FileIdentity file;
+};
+
+// True when the file at `path` is the file of `read`, with the same size and modification time.
+bool is_unchanged(const std::string& path, const FileIdentity& read)
+{
+    struct stat info {
+    };
+    return stat(path.c_str(), &info) == 0 && is_same_unchanged(info, read);
+}
+
+// True when the file at `path` is still the file of `read` (same device and inode) but its size
+// or modification time has changed since: more was written to it, or its time was set after
+// its upload, as clients that keep the source's times do.
+bool is_changed_in_place(const std::string& path, const FileIdentity& read)
+{
+    struct stat info {
+    };
+    return stat(path.c_str(), &info) == 0 && info.st_dev == read.device &&
+           info.st_ino == read.inode && !is_same_unchanged(info, read);
+}
+
+// The verdict of the operand as it is now: the first read's, or, when the file was changed in
+// place since, that of one more read, which prints nothing.
+Reading latest_reading(const std::string& operand, std::uint32_t listed_crc, const Reading& first)
+{
+    if (!first.good)
+        wait_while_arriving(first.file);
+    if (!is_changed_in_place(operand, first.file))
+        return first;
+    Reading again;
+    const std::optional<std::uint32_t> local = crc32_of_file_quietly(operand, &again.file);
+    again.readable = local.has_value();
+    again.good = local == listed_crc;
+    if (again.readable && !again.good)
+        wait_while_arriving(again.file);
+    return again;
+}
+
+// The glftpd bookkeeping of a listed operand, under the release's lock. Its ".missing" marker
+// goes only when every read found the file good and it is, at this moment, the file last read.
+// A file that every read found bad is renamed to its ".bad" name when it has not changed since
+// the last; any file that a read found bad is marked, renamed or not. Any other is left as it
+// is, for the hook of whatever changed it.
+void keep_books(const std::string& operand, const SplitEntry& listed, const Reading& first)
+{
+    const Reading last = latest_reading(operand, listed.listed_crc, first);
+    const ReleaseLock lock = lock_release();
+    const bool settled = last.readable && is_unchanged(operand, last.file);
+    if (first.good && last.good && settled) {
+        remove_marker(listed.name, MISSING_SUFFIX);
+        remove_stale_bad_marker(listed.name, last.file);
+        return;
+    }
+    if (!first.good && !last.good && settled)
+        mark_bad(operand, listed.name, last.file);
+    if (!first.good || (last.readable && !last.good))
+        touch_marker(listed.name, MISSING_SUFFIX);
+}
+
+// Completes the progress line of a file found in the list, and in glftpd mode keeps its books.
 void judge_listed(const std::string& operand, std::uint32_t local, const FileIdentity& tested,
                   const SplitEntry& listed, bool glftpd_mode, Tally& tally)
 {
@@ -37,14 +100,7 @@ void judge_listed(const std::string& operand, std::uint32_t local, const FileIde
     if (!glftpd_mode)
         return;
     std::fflush(stdout);
-    if (!good)
-        wait_while_arriving(tested);
-    const ReleaseLock lock = lock_release();
-    remove_marker(listed.name, MISSING_SUFFIX);
-    if (good)
-        remove_stale_bad_marker(listed.name, tested);
-    else
-        mark_bad(operand, listed.name, tested);
+    keep_books(operand, listed, Reading{true, good, tested});
 }
 
 // Tests one operand; false when the list cannot be opened or read.

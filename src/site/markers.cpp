@@ -39,8 +39,26 @@ void touch_marker(std::string_view listed_name, std::string_view suffix)
 
 void remove_marker(std::string_view listed_name, std::string_view suffix)
 {
-    if (const auto path = marker_path(listed_name, suffix))
+    const auto path = marker_path(listed_name, suffix);
+    struct stat info {
+    };
+    // A regular file that holds bytes is someone's upload, not a marker: it stays.
+    if (path && lstat(path->c_str(), &info) == 0 && !(S_ISREG(info.st_mode) && info.st_size != 0))
         (void)unlink(path->c_str());
+}
+
+bool can_carry_marker(std::string_view listed_name)
+{
+    return marker_path(listed_name, MISSING_SUFFIX).has_value();
+}
+
+bool has_marker(std::string_view listed_name, std::string_view suffix)
+{
+    const auto path = marker_path(listed_name, suffix);
+    struct stat info {
+    };
+    // Only a plain "no such file" says there is none; a look that fails otherwise cannot.
+    return path && (lstat(path->c_str(), &info) == 0 || errno != ENOENT);
 }
 
 namespace

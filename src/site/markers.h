@@ -42,8 +42,19 @@ inline constexpr char COMPLETION_TEMPLATE[] = "[000%]-[-all.files.CRC.ok-]";
 // markers get mode 0666 less the umask. Failures are ignored.
 void touch_marker(std::string_view listed_name, std::string_view suffix);
 
-// Removes the marker of `listed_name`; failures (above all, no such file) are ignored.
+// Removes the marker of `listed_name`, unless a regular file that holds bytes stands there (an
+// upload, not a marker); failures (above all, no such file) are ignored.
 void remove_marker(std::string_view listed_name, std::string_view suffix);
+
+// True when `listed_name` can carry a ".missing" marker at all: a local name short enough for
+// the marker's path. A name that cannot is never taken as verified on the strength of a
+// missing marker.
+[[nodiscard]] bool can_carry_marker(std::string_view listed_name);
+
+// True when anything (a file, a link, a directory) stands at the marker path of `listed_name`,
+// or the look there fails for another reason than its absence; false when nothing is there or
+// the name can have no such marker.
+[[nodiscard]] bool has_marker(std::string_view listed_name, std::string_view suffix);
 
 // Removes the ".bad" marker of `listed_name`, a stale one beside a file just found good, unless
 // it is that file (`tested`), which someone else renamed to the marker's name; also when that

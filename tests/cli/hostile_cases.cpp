@@ -181,25 +181,25 @@ std::vector<Case> hostile_list_cases()
                             file(control_absent + ".missing", ""), dir(completion("033"), 0777)}},
 
         // A NUL ends a name for the file system: "a.r00<NUL>..." is matched as a.r00, and
-        // neither name gets a marker.
+        // neither name gets a marker; with none to tell, a.r00 counts only when read good.
         {"GlftpdNulBytesInsideLines",
          {file("z.sfv", nul_sfv), file("a.r00", "abc")},
          {"-g", "-T", "z.sfv"},
          2,
          whole_heading("z.sfv", true) + checked("a.r00", "00000000", crc_of("abc"), "BAD") +
-             absent("", "00000000") + status_line("050") + whole_summary(2, 0, 1, 1),
+             absent("", "00000000") + status_line("000") + whole_summary(2, 0, 1, 1),
          "",
          std::vector<Entry>{file("z.sfv", nul_sfv), file("a.r00", "abc"),
-                            dir(completion("050"), 0777)}},
+                            dir(completion("000"), 0777)}},
 
         {"GlftpdNulBytesInsideLinesCounted",
          {file("z.sfv", nul_sfv), file("a.r00", "abc")},
          {"-g", "-m", "z.sfv"},
          0,
-         count_heading(true) + status_line("050"),
+         count_heading(true) + status_line("000"),
          "",
          std::vector<Entry>{file("z.sfv", nul_sfv), file("a.r00", "abc"),
-                            dir(completion("050"), 0777)}},
+                            dir(completion("000"), 0777)}},
 
         // Only the first 249 bytes of a line count; its tail never becomes an entry.
         {"GlftpdTenKilobyteLines",
@@ -507,6 +507,17 @@ std::vector<Case> planted_link_cases()
          std::vector<Entry>{file("l.sfv", entry_line("notes", "n")),
                             file("notes.missing", "my notes\n"), dir(completion("000"), 0777)}},
 
+        {"GlftpdUploadAtAMarkerPathIsNeverRemoved",
+         {file("l.sfv", entry_line("notes", "n")), file("notes", "n"),
+          file("notes.missing", "my notes\n")},
+         {"-g", "-T", "l.sfv"},
+         0,
+         whole_heading("l.sfv", true) + checked("notes", crc_of("n"), crc_of("n"), "OK") +
+             status_line("000") + whole_summary(1, 1, 0, 0),
+         "",
+         std::vector<Entry>{file("l.sfv", entry_line("notes", "n")), file("notes", "n"),
+                            file("notes.missing", "my notes\n"), dir(completion("000"), 0777)}},
+
         // Runs that met in one directory can each leave a completion directory.
         {"GlftpdEveryStaleCompletionDirectoryIsReplaced",
          {file("l.sfv", one), file("a.r00", "abc"), dir(completion("050"), 0777),
@@ -525,7 +536,7 @@ std::vector<Case> planted_link_cases()
          1,
          BANNER + tested("a.r00", crc_of("bad"), crc_of("abc"), "BAD") + t_summary(1, 0, 1, 0),
          "",
-         with(outside, {file("l.sfv", one), file("a.r00.bad", "bad")})},
+         with(outside, {file("l.sfv", one), file("a.r00.bad", "bad"), file("a.r00.missing", "")})},
 
         {"GlftpdBadFileReplacesAHardLinkAtItsBadName",
          with(outside, {file("l.sfv", one), file("a.r00", "bad"),
@@ -534,7 +545,7 @@ std::vector<Case> planted_link_cases()
          1,
          BANNER + tested("a.r00", crc_of("bad"), crc_of("abc"), "BAD") + t_summary(1, 0, 1, 0),
          "",
-         with(outside, {file("l.sfv", one), file("a.r00.bad", "bad")})},
+         with(outside, {file("l.sfv", one), file("a.r00.bad", "bad"), file("a.r00.missing", "")})},
 
         {"GlftpdGoodFileRemovesSymlinksNotTheirTargets",
          with(outside,
@@ -617,6 +628,12 @@ std::vector<std::string> fault(const std::string& path, const std::string& setti
             setting};
 }
 
+// The fault setting that sets the file's modification time as the program closes it.
+std::string touched_at(std::time_t mtime)
+{
+    return "ZANTRA_FAULT_TOUCH=" + std::to_string(mtime);
+}
+
 // Three pieces of the read size, so that faults come between reads and within one.
 std::string big_content()
 {
@@ -674,7 +691,8 @@ std::vector<Case> read_fault_cases()
          whole_heading("l.sfv", true) + checked("big.r00", big_crc, "FFFFFFFF", "MISSING") +
              absent("b.r00", crc_of("bee")) + status_line("000") + whole_summary(2, 0, 0, 2),
          fatal("big.r00"),
-         with(files, {file("l.sfv", sfv), file("b.r00.missing", ""), dir(completion("000"), 0777)}),
+         with(files, {file("l.sfv", sfv), file("big.r00.missing", ""), file("b.r00.missing", ""),
+                      dir(completion("000"), 0777)}),
          fault("big.r00", "ZANTRA_FAULT_READ=eio:1048576")},
 
         {"FileCutBelowTheReadPointWhileCreating",
@@ -805,6 +823,30 @@ std::vector<Case> race_cases()
               {file("l.sfv", entry_line("a.r00", "secret")), link("a.r00", "../outside/secret"),
                file("a.r00.missing", ""), dir(completion("000"), 0777)}),
          fault("a.r00", "ZANTRA_FAULT_SWAP=before:evil")},
+
+        // The client sets the time of a damaged upload just after zantra has read it: it is
+        // still the file read, so a second read decides, and it is moved aside all the same.
+        {"GlftpdBadFileWhoseTimeIsSetAfterItsReadIsMovedAndMarked",
+         {file("l.sfv", one), file("x.r00", "damaged")},
+         {"-g", "-t", "l.sfv", "x.r00"},
+         1,
+         BANNER + tested("x.r00", crc_of("damaged"), crc_of("good"), "BAD") + t_summary(1, 0, 1, 0),
+         "",
+         std::vector<Entry>{file("l.sfv", one), file("x.r00.bad", "damaged"),
+                            file("x.r00.missing", "")},
+         fault("x.r00", touched_at(FIXED_MTIME - 3600))},
+
+        // A good file changed after -T read it is not taken as verified: its marker stays.
+        {"GlftpdFileChangedAfterItsReadInWholeTestKeepsItsMarker",
+         {file("l.sfv", one), file("x.r00", "good")},
+         {"-g", "-T", "l.sfv"},
+         0,
+         whole_heading("l.sfv", true) + checked("x.r00", crc_of("good"), crc_of("good"), "OK") +
+             status_line("000") + whole_summary(1, 1, 0, 0),
+         "",
+         std::vector<Entry>{file("l.sfv", one), file("x.r00", "good"), file("x.r00.missing", ""),
+                            dir(completion("000"), 0777)},
+         fault("x.r00", touched_at(FIXED_MTIME - 3600))},
 
         // Someone renames a directory of theirs onto the completion directory just made.
         {"GlftpdDirectorySwappedInAfterTheMkdirIsNotMadeWritable",

@@ -12,6 +12,10 @@
 //   ZANTRA_FAULT_SWAP=before:SOURCE just before the first open, unlink or rename of the path,
 //                                   SOURCE is renamed onto it (once), as another process could
 //   ZANTRA_FAULT_SWAP=after:SOURCE  the same just after the first mkdir of the path
+//   ZANTRA_FAULT_TOUCH=SECONDS      as the first descriptor opened on the path is closed, the
+//                                   file's modification time is set to SECONDS since the epoch
+//                                   (once), as by a client that sets a file's time after its
+//                                   upload
 //
 // Reads through descriptors (read) and through streams (getc, fgetc) are both counted; a read
 // that would cross N is cut short at N, so that the fault comes exactly there. The variables
@@ -46,6 +50,7 @@ struct Settings {
     long long readdir_after = -1; // entries delivered before readdir fails; -1: never
     std::string swap_source;      // renamed onto the path once, before or after a call
     bool swap_after_mkdir = false;
+    long long touch_to = -1; // the modification time set at the first close; -1: none
 };
 
 const Settings& settings()
@@ -77,6 +82,9 @@ const Settings& settings()
                 s.swap_after_mkdir = true;
             }
         }
+        if (const char* touch = std::getenv("ZANTRA_FAULT_TOUCH"))
+            if (std::sscanf(touch, "%lld", &s.touch_to) != 1)
+                s.touch_to = -1;
         if (const char* fclose_fault = std::getenv("ZANTRA_FAULT_FCLOSE"))
             s.fail_fclose = std::strcmp(fclose_fault, "1") == 0;
         return s;
@@ -203,6 +211,26 @@ void swap_in(const char* path, bool after_mkdir)
     errno = saved;
 }
 
+// Sets the modification time of the file open at `fd`, when it is under fault and no close
+// has done so yet.
+void touch_at_close(int fd)
+{
+    static bool done = false;
+    bool under_fault = false;
+    {
+        const std::lock_guard<std::mutex> guard(table_lock);
+        under_fault = find(fd, nullptr) != nullptr;
+    }
+    if (done || !under_fault || settings().touch_to < 0)
+        return;
+    done = true;
+    const int saved = errno;
+    const struct timespec times[2] = {{0, UTIME_OMIT},
+                                      {static_cast<time_t>(settings().touch_to), 0}};
+    (void)futimens(fd, times);
+    errno = saved;
+}
+
 mode_t mode_argument(int flags, va_list arguments)
 {
     return (flags & O_CREAT) != 0 ? static_cast<mode_t>(va_arg(arguments, int)) : 0;
@@ -308,6 +336,7 @@ int mkdir(const char* path, mode_t mode)
 
 int close(int fd)
 {
+    touch_at_close(fd);
     forget(fd, nullptr);
     return next<int (*)(int)>("close")(fd);
 }

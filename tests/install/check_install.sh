@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs a build into a staging directory through DESTDIR, checks that it puts down exactly the
-# files of the FreeBSD port's packing list and the manual page unchanged, and runs the installed
-# program: its version line, then a list created and verified.
+# files of the FreeBSD port's packing list, the manual page and the site hooks unchanged (the hooks
+# with mode 0755), and runs the installed program: its version line, then a list created and
+# verified.
 # Usage: sh check_install.sh path/to/cmake build-directory source-directory
 set -eu
 
@@ -38,6 +39,12 @@ zantra=$stage$prefix/bin/zantra
 [ -x "$zantra" ] || fail "$zantra is not executable"
 cmp -s "$source/doc/zantra.1" "$stage$prefix/share/man/man1/zantra.1" ||
     fail "the installed manual page differs from doc/zantra.1"
+for hook in zantra-post-check.sh zantra-pure-upload.sh; do
+    installed=$stage$prefix/share/zantra/site/$hook
+    cmp -s "$source/examples/site/$hook" "$installed" || fail "$installed differs from examples/site/$hook"
+    mode=$(stat -c %a "$installed" 2>/dev/null || stat -f %Lp "$installed")
+    [ "$mode" = 755 ] || fail "$installed has mode $mode, not 755"
+done
 
 version=$("$zantra" -v) || fail "zantra -v ended with status $?"
 # shellcheck disable=SC2016 # the "$Revision" is the text zantra prints

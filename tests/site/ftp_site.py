@@ -4,9 +4,11 @@
 pure-ftpd serves a site root in a temporary directory on 127.0.0.1 and hands every finished upload
 to pure-uploadscript, which runs one of the shipped hook scripts (examples/site/): the pure-ftpd
 script with the upload's absolute path, or glftpd's post_check script with the arguments glftpd
-passes (name, directory, CRC). Releases are uploaded with ftplib, and after each upload, once the
-hook has run, the release directory must show exactly the markers, .bad files and completion
-directory that the uploads so far call for.
+passes (name, directory, CRC). Both servers run with the PATH Debian starts pure-ftpd with, which
+holds no zantra: the hook finds the one tested through its ZANTRA= setting, as a site sets it.
+Releases are uploaded with ftplib, and after each upload, once the hook has run, the release
+directory must show exactly the markers, .bad files and completion directory that the uploads so
+far call for: [100%] only once every listed file is there and tested good.
 
 Usage: ftp_site.py --hook pure-ftpd|glftpd --zantra PATH --source TREE --pure-ftpd PATH
                    --pure-uploadscript PATH --pure-pw PATH --openssl PATH
@@ -39,6 +41,7 @@ PASSWORD = "zantra-site"
 HOOK_WAIT = 30  # seconds one hook may take to show up in the log
 COMPLETION = re.compile(rb"\[(\d{3})%\]-\[-all\.files\.CRC\.ok-\]")
 SCRIPTS = {"pure-ftpd": "zantra-pure-upload.sh", "glftpd": "zantra-post-check.sh"}
+DEBIAN_PATH = b"/sbin:/bin:/usr/sbin:/usr/bin"  # as /etc/init.d/pure-ftpd sets it
 
 
 def completion_name(percent):
@@ -101,10 +104,7 @@ class Site:
         os.chmod(self.root, 0o755)
         os.mkdir(self.site)
         os.chown(self.site, UPLOADER_UID, UPLOADER_UID)
-        bin_dir = os.path.join(self.root, b"bin")
-        os.mkdir(bin_dir)
-        os.symlink(os.path.abspath(self.zantra), os.path.join(bin_dir, b"zantra"))
-        self.path = bin_dir + b":/usr/sbin:/usr/bin:/sbin:/bin"
+        self.path = DEBIAN_PATH
         self._write_login()
         self.port = free_port()
         low = random.Random().randrange(20000, 60000, 50)
@@ -176,7 +176,7 @@ class Site:
             return [tuple(line.rstrip(b"\n").split(b" ", 2)) for line in log]
 
     def wait_hooks(self, count):
-        wait_until(lambda: len(self.hooks()) >= count, HOOK_WAIT + count // 10, f"{count} hook runs")
+        wait_until(lambda: len(self.hooks()) >= count, HOOK_WAIT + count // 2, f"{count} hook runs")
 
     def upload(self, ftp, release, name, data):
         """Uploads one file and waits until the hook has run for it."""
@@ -294,6 +294,8 @@ def names(text):
 VOLUMES = {b"rel.rar": 1_200_000, b"rel.r00": 200_000, b"rel.r01": 65_536, b"rel.r02": 1,
            b"rel.r03": 0, b"rel.r04": 5_000, b"rel.r05": 300_000}
 LIST, GOOD, DAMAGED, OTHER = "list", "good", "damaged", "other"
+ROTTEN = "damaged on disk"  # no upload and no hook: the file changes in place, as by a disk fault
+SECOND_LIST = "second list"  # a list that names other files and a wrong CRC for rel.r00
 
 # Steps of uploads into one release each. After each upload and its hook run, the release must
 # hold the .missing markers and the .bad files of the volumes named (short names: r03 is rel.r03)
@@ -314,13 +316,25 @@ STEPS = [
     # 2. A volume damaged in transit becomes .bad; uploaded again intact, all is well again.
     ("Shuffled-GRP", b"rel.r00", DAMAGED, "r00", "r00", 85, "show"),
     ("Shuffled-GRP", b"rel.r00", GOOD, "", "", 100),
-    # 3. Volumes before the list (one in capitals): the list marks the ones still absent.
+    # 3. A verified volume goes bad on disk; the list sent again runs -g -T, which finds it.
+    ("Shuffled-GRP", b"rel.r05", ROTTEN, "", "", 100),
+    ("Shuffled-GRP", b"rel.sfv", LIST, "r05", "r05", 85),
+    ("Shuffled-GRP", b"rel.r05", GOOD, "", "", 100),
+    # 4. Volumes before the list (one in capitals, one damaged): the list tests them, marks the
+    # ones still absent and renames the damaged one. A second list keeps no books.
     ("Early-GRP", b"rel.r01", GOOD, "", "", None),
     ("Early-GRP", b"REL.R04", GOOD, "", "", None),
+    ("Early-GRP", b"rel.r02", DAMAGED, "", "", None),
     ("Early-GRP", b"rel.rar", GOOD, "", "", None),
-    ("Early-GRP", b"rel.sfv", LIST, "r00 r02 r03 r05", "", 42),
-    ("Early-GRP", b"rel.r00", GOOD, "r02 r03 r05", "", 57),
+    ("Early-GRP", b"rel.sfv", LIST, "r00 r02 r03 r05", "r02", 42, "show"),
+    ("Early-GRP", b"zz.sfv", SECOND_LIST, "r00 r02 r03 r05", "r02", 42),
+    ("Early-GRP", b"rel.r00", GOOD, "r02 r03 r05", "r02", 57),
+    ("Early-GRP", b"rel.r02", GOOD, "r03 r05", "", 71),
 ]
+
+
+def release_list(release):
+    return sfv([(name, crc(volume(release, name, size))) for name, size in VOLUMES.items()])
 
 
 def run_steps(site, ftp, checks):
@@ -331,16 +345,21 @@ def run_steps(site, ftp, checks):
         if not files:
             ftp.mkd(ftp_path(release))
         if kind == LIST:
-            data = sfv([(volume_name, crc(volume(release, volume_name, size)))
-                        for volume_name, size in VOLUMES.items()])
+            data = release_list(release)
+        elif kind == SECOND_LIST:
+            data = sfv([(b"rel.r00", b"00000000"), (b"extra.r00", b"00000000")])
         elif kind == OTHER:
             data = b"not listed\n"
         else:
             data = volume(release, name, VOLUMES[name.lower()])
-            data = damaged(data) if kind == DAMAGED else data
+            data = damaged(data) if kind in (DAMAGED, ROTTEN) else data
         if show:
             print_listing(ftp, release, "before")
-        site.upload(ftp, release, name, data)
+        if kind == ROTTEN:
+            with open(os.path.join(site.site, release, name), "r+b") as disk:
+                disk.write(data)
+        else:
+            site.upload(ftp, release, name, data)
         if show:
             print_listing(ftp, release, "after")
         files[name] = data
@@ -355,15 +374,75 @@ def run_steps(site, ftp, checks):
             checks(contents == files.get(bad_name), f"{bad_name} is not the file uploaded damaged")
 
 
+def new_release(site, ftp, release, good):
+    """Makes the release: its list first, then the volumes named in `good`, each intact."""
+    ftp.mkd(ftp_path(release))
+    site.upload(ftp, release, b"rel.sfv", release_list(release))
+    for name in good:
+        site.upload(ftp, release, name, volume(release, name, VOLUMES[name]))
+    return os.path.join(site.site, release)
+
+
+def still_arriving(site, checks):
+    """The last volume is half-way up when another upload's hook runs: the listing then shows no
+    [100%], and that volume's own hook, once it is complete, does."""
+    release, last = b"Arriving-GRP", b"rel.rar"
+    ftp = site.client()
+    directory = new_release(site, ftp, release, [n for n in VOLUMES if n != last])
+    data = volume(release, last, VOLUMES[last])
+    runs = len(site.hooks())
+    transfer = ftp.transfercmd("STOR " + ftp_path(release, last))
+    transfer.sendall(data[: len(data) // 2])
+    partial = os.path.join(directory, last)
+    wait_until(lambda: os.path.exists(partial) and os.path.getsize(partial) >= len(data) // 2, 10, "half a volume")
+    other = site.client()
+    site.upload(other, release, b"rel.nfo", b"not listed\n")
+    other.quit()
+    checks.step = f"{release.decode()}: {last.decode()} half-way"
+    state = bookkeeping(directory)
+    checks(state["missing"] == {last} and state["completion"] == [85],
+           f"markers {sorted(state['missing'])}, completion {state['completion']}, expected rel.rar and 85")
+    transfer.sendall(data[len(data) // 2:])
+    transfer.close()
+    ftp.voidresp()
+    ftp.quit()
+    site.wait_hooks(runs + 2)
+    checks.step = f"{release.decode()}: {last.decode()} complete"
+    state = bookkeeping(directory)
+    checks(not state["missing"] and not state["bad"] and state["completion"] == [100],
+           f"markers {sorted(state['missing'])}, .bad {sorted(state['bad'])}, completion {state['completion']}")
+
+
+def time_set_after(site, checks):
+    """A client sets the time of a damaged volume right after its upload (FTP MFMT, as lftp's
+    mirror does) while the hook waits out the second a fresh damaged file is given: it still ends
+    as .bad with its marker, and the release short of 100 %."""
+    release, name = b"Mfmt-GRP", b"rel.r00"
+    ftp = site.client()
+    directory = new_release(site, ftp, release, [n for n in VOLUMES if n != name])
+    sent = damaged(volume(release, name, VOLUMES[name]))
+    runs = len(site.hooks())
+    ftp.storbinary("STOR " + ftp_path(release, name), io.BytesIO(sent))
+    time.sleep(0.5)  # the hook has read the volume by now, and waits until a second has passed
+    ftp.sendcmd("MFMT 20090101000000 " + ftp_path(release, name))
+    ftp.quit()
+    site.wait_hooks(runs + 1)
+    checks.step = f"{release.decode()}: damaged {name.decode()}, then MFMT"
+    state = bookkeeping(directory)
+    checks(state["bad"] == {name: sent} and name not in state["files"], f".bad files {sorted(state['bad'])}")
+    checks(state["missing"] == {name} and state["completion"] == [85],
+           f"markers {sorted(state['missing'])}, completion {state['completion']}, expected rel.r00 and 85")
+
+
 def print_listing(ftp, release, when):
     print(f"--- FTP listing of {release.decode()} {when} the upload:")
     ftp.dir(ftp_path(release), lambda line: print("    " + line))
 
 
 def crowd(site, checks, clients=4, count=40):
-    """Scenario 4: four clients upload into one release at once while zantra -g -T runs there in
-    a loop. Afterwards every good volume is there as uploaded, and one more -g -T leaves the same
-    bookkeeping as on a quiet copy of the release."""
+    """Four clients upload into one release at once while zantra -g -T runs there in a loop.
+    Afterwards every good volume is there as uploaded, and the last hook has left the bookkeeping
+    that -g -T leaves on a quiet copy of the release."""
     checks.step = "Crowd-GRP: four clients at once"
     release = b"Crowd-GRP"
     volumes = {b"crowd.r%02d" % i: volume(release, b"%d" % i, 500_000) for i in range(count)}
@@ -413,11 +492,11 @@ def crowd(site, checks, clients=4, count=40):
     os.mkdir(quiet)
     for name in list(state["files"]) + [n + b".bad" for n in state["bad"]]:
         shutil.copyfile(os.path.join(directory, name), os.path.join(quiet, name))
-    statuses = [zantra(site.zantra, where, "-g", "-T", "crowd.sfv") for where in (directory, quiet)]
-    busy, calm = bookkeeping(directory), bookkeeping(quiet)
-    checks(statuses[0] == statuses[1] == 2, f"-g -T statuses {statuses}, expected 2 for both")
+    status = zantra(site.zantra, quiet, "-g", "-T", "crowd.sfv")
+    calm = bookkeeping(quiet)
+    checks(status == 2, f"-g -T status {status} on the quiet copy, expected 2")
     for part in ("missing", "bad", "completion"):
-        checks(busy[part] == calm[part], f"{part}: {busy[part]} after the crowd, {calm[part]} on a quiet copy")
+        checks(state[part] == calm[part], f"{part}: {state[part]} after the last hook, {calm[part]} on a quiet copy")
     checks(calm["missing"] == set(absent) | {bad_one} and calm["completion"] == [87],
            f"quiet copy: markers {sorted(calm['missing'])}, completion {calm['completion']}")
     print(f"crowd: {len(sent)} uploads by {clients} clients, {loops} runs of zantra -g -T, "
@@ -433,8 +512,8 @@ CANARY = b"zantra-pwned"
 
 
 def hostile(site, checks):
-    """Scenario 5: a hostile list changes nothing outside its release, and no name it holds or
-    any upload bears runs as a command."""
+    """A hostile list changes nothing outside its release, and no name it holds or any upload
+    bears runs as a command."""
     checks.step = "Hostile-GRP: a hostile list"
     release = b"Hostile-GRP"
     directory = os.path.join(site.site, release)
@@ -473,7 +552,8 @@ NAMES = [b"My Rel.r05", "Café.r06".encode(), b"Caf\xe9.r07", "中文.r08".encod
 
 
 def odd_names(site, checks):
-    """Scenario 6: names with blanks and bytes outside ASCII verify like any other."""
+    """Names with blanks and bytes outside ASCII verify like any other, and the release reaches
+    [100%] with no stray marker."""
     release = b"Names-GRP"
     directory = os.path.join(site.site, release)
     data = {name: volume(release, name, 10_000 + 1_000 * i) for i, name in enumerate(NAMES)}
@@ -491,31 +571,68 @@ def odd_names(site, checks):
             checks(state["bad"].get(name) == sent and name not in state["files"], f"{name!r} is not .bad")
         else:
             checks(state["files"].get(name) == sent and name not in state["bad"], f"{name!r} is not kept")
-        # -m takes the first word of an entry for its name: the markers of names with a blank
-        # bear that word and are not checked here.
-        first_words = {n.split(b" ")[0] for n in NAMES if b" " in n}
-        absent = {n for n in NAMES if b" " not in n and n not in state["files"]}
-        checks(state["missing"] - first_words == absent, f"markers {sorted(state['missing'])}")
+        absent = {n for n in NAMES if n not in state["files"]}
+        checks(state["missing"] == absent, f"markers {sorted(state['missing'])}, expected {sorted(absent)}")
     ftp.quit()
-    checks.step = "Names-GRP: zantra -T once all are there"
+    checks.step = "Names-GRP: all there"
+    checks(bookkeeping(directory)["completion"] == [100], "the release of names with blanks is not at 100 %")
     checks(zantra(site.zantra, directory, "-T", "names.sfv") == 0, "zantra -T does not find the release intact")
 
 
-def readme_quotes(source, checks):
-    """README's quotes of the shipped scripts are the scripts, word for word."""
-    checks.step = "README quotes the shipped scripts"
-    with open(os.path.join(source, "README.md"), encoding="utf-8") as readme:
-        text = readme.read()
+def guide_quotes(source, checks):
+    """The site guide's quotes of the shipped scripts are the scripts, word for word."""
+    checks.step = "doc/site.md quotes the shipped scripts"
+    with open(os.path.join(source, "doc", "site.md"), encoding="utf-8") as guide:
+        text = guide.read()
     quoted = [re.sub(r"(?m)^    ", "", block) for block in re.findall(r"(?m)^    #!/bin/sh\n(?:    .*\n|\n)*", text)]
     for script in SCRIPTS.values():
         with open(os.path.join(source, "examples", "site", script), encoding="utf-8") as shipped:
             body = shipped.read()
-        checks(body in [q.rstrip("\n") + "\n" for q in quoted], f"README does not quote {script} as shipped")
-    checks(len(quoted) == len(SCRIPTS), f"README quotes {len(quoted)} scripts, {len(SCRIPTS)} are shipped")
+        checks(body in [q.rstrip("\n") + "\n" for q in quoted], f"doc/site.md does not quote {script} as shipped")
+    checks(len(quoted) == len(SCRIPTS), f"doc/site.md quotes {len(quoted)} scripts, {len(SCRIPTS)} are shipped")
 
 
-def hook_command(hook, source):
-    script = os.path.join(os.fsencode(source), b"examples", b"site", os.fsencode(SCRIPTS[hook]))
+def finding_zantra(site, hook, checks):
+    """The shipped hook, its ZANTRA= left empty, finds zantra on PATH; with no zantra to run it
+    says so once on standard error and ends with 0, having done nothing."""
+    work = os.path.join(site.root, b"finding")
+    release, bin_dir = os.path.join(work, b"Find-GRP"), os.path.join(work, b"bin")
+    os.makedirs(release)
+    os.mkdir(bin_dir)
+    os.symlink(os.fsencode(site.zantra), os.path.join(bin_dir, b"zantra"))
+    data = volume(b"Find-GRP", b"rel.r00", 1000)
+    with open(os.path.join(release, b"rel.sfv"), "wb") as out:
+        out.write(sfv([(b"rel.r00", crc(data)), (b"rel.r01", crc(b""))]))
+    with open(os.path.join(release, b"rel.r00"), "wb") as out:
+        out.write(data)
+    for setting, path, found in ((b"", bin_dir + b":" + DEBIAN_PATH, True),
+                                 (b"/nonexistent/zantra", DEBIAN_PATH, False)):
+        checks.step = f"the hook with ZANTRA={setting.decode()!r} and PATH={path.decode()}"
+        before = bookkeeping(release)
+        command = hook_command(hook, site.tools.source, setting, work)
+        run = subprocess.run([b"/bin/sh", b"-c", command, b"sh", os.path.join(release, b"rel.r00")],
+                             env={"PATH": path}, capture_output=True, timeout=60)
+        after = bookkeeping(release)
+        checks(run.returncode == 0 and not run.stdout, f"status {run.returncode}, printed {run.stdout!r}")
+        if found:
+            checks(not run.stderr, f"it printed {run.stderr!r}")
+            checks(after["missing"] == {b"rel.r01"} and after["completion"] == [50],
+                   f"markers {sorted(after['missing'])}, completion {after['completion']}")
+        else:
+            checks(re.fullmatch(rb"zantra not found \(set ZANTRA= in [^\n]*\): [^\n]*/rel\.r00 not checked\n",
+                                run.stderr), f"it said {run.stderr!r}")
+            checks(after == before, "it changed the release")
+
+
+def hook_command(hook, source, zantra, directory):
+    """The command that runs the shipped hook as the server would, from a copy in `directory` whose
+    ZANTRA= line names `zantra`, as a site sets it (empty: as shipped)."""
+    with open(os.path.join(os.fsencode(source), b"examples", b"site", os.fsencode(SCRIPTS[hook])), "rb") as shipped:
+        text = shipped.read()
+    script = os.path.join(directory, os.fsencode(SCRIPTS[hook]))
+    with open(script, "wb") as out:
+        out.write(re.sub(rb"(?m)^ZANTRA=$", b"ZANTRA='" + zantra + b"'", text, count=1))
+    os.chmod(script, 0o755)
     if hook == "glftpd":  # the arguments glftpd passes: name, directory, CRC (none computed)
         return b"'" + script + b"' \"${1##*/}\" \"${1%/*}\" 000000"
     return b"'" + script + b"' \"$1\""
@@ -560,18 +677,18 @@ def main():
     args.zantra = os.path.abspath(os.environ.get("ZANTRA_TEST_BINARY") or args.zantra)
     args.source = os.path.abspath(args.source)
     checks = Checks()
-    readme_quotes(args.source, checks)
+    guide_quotes(args.source, checks)
     lock = lock_upload_pipe()
     root = tempfile.mkdtemp(prefix="zantra-site.").encode()
-    site = Site(args, args.zantra, hook_command(args.hook, args.source), root)
+    site = Site(args, args.zantra, hook_command(args.hook, args.source, os.fsencode(args.zantra), root), root)
     try:
         site.start()
         ftp = site.client()
         run_steps(site, ftp, checks)
         ftp.quit()
-        crowd(site, checks)
-        hostile(site, checks)
-        odd_names(site, checks)
+        for scenario in (still_arriving, time_set_after, crowd, hostile, odd_names):
+            scenario(site, checks)
+        finding_zantra(site, args.hook, checks)
         runs = site.hooks()
         checks.step = "every hook run"
         checks(all(status == b"0" for status, _, _ in runs), f"hook statuses {sorted({s for s, _, _ in runs})}")
