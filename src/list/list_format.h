@@ -13,10 +13,13 @@ namespace zantra
 // The program's banner: first line of every run and part of every list's generated-by line.
 inline constexpr char BANNER_TEXT[] = "ZANTRA for UNiX, $Revision: 1.18 $";
 
-// List and banner lines are read into a buffer of this size, so one read yields at most
-// LINE_PIECE_MAX bytes, the line feed included when it fits.
-inline constexpr std::size_t LINE_READ_MAX = 250;
-inline constexpr std::size_t LINE_PIECE_MAX = LINE_READ_MAX - 1;
+// A list line is read whole up to this many bytes, its line end included; a longer one is
+// judged by its first LIST_LINE_MAX bytes and the rest of it is skipped.
+inline constexpr std::size_t LIST_LINE_MAX = 4096;
+
+// A banner file is read in pieces of at most this many bytes, the line feed included when it
+// fits, and each piece becomes a comment line of its own.
+inline constexpr std::size_t BANNER_PIECE_MAX = 249;
 
 // Longest list path accepted; a longer one is refused rather than cut, since a cut path
 // could name an unrelated file.
@@ -38,10 +41,10 @@ inline constexpr std::string_view DATE_BLOCK_END = ";\r\n";
 // The entry line of one listed file: operand as typed, a blank, eight upper-case hex digits.
 [[nodiscard]] std::string format_entry_line(std::string_view name, std::uint32_t crc);
 
-// True when a written line could be read back whole, i.e. fits one read of LINE_PIECE_MAX bytes.
+// True when a written line could be read back whole, i.e. is at most LIST_LINE_MAX bytes long.
 [[nodiscard]] inline bool fits_one_read(std::string_view line)
 {
-    return line.size() <= LINE_PIECE_MAX;
+    return line.size() <= LIST_LINE_MAX;
 }
 
 } // namespace zantra

@@ -1,7 +1,8 @@
 #include "list/list_table.h"
 
 #include "console/console.h"
-#include "list/list_reading.h"
+#include "list/list_file_reader.h"
+#include "list/list_line_rules.h"
 #include "list/names.h"
 #include "site/markers.h"
 
@@ -14,13 +15,16 @@ namespace zantra
 namespace
 {
 
-// The text two names are compared by: letters folded, cut at NAME_COMPARE_MAX bytes or at a
-// NUL byte, which ends a name for the file system.
+// A name as the file system would take it: up to a NUL byte, which ends it there.
+std::string_view as_file_name(std::string_view name)
+{
+    return name.substr(0, std::min(name.size(), name.find('\0')));
+}
+
+// The text two names are compared by: letters folded, cut at a NUL byte.
 std::string match_key(std::string_view name)
 {
-    name = name.substr(0, std::min(name.size(), NAME_COMPARE_MAX));
-    name = name.substr(0, std::min(name.size(), name.find('\0')));
-    std::string key(name);
+    std::string key(as_file_name(name));
     for (char& c : key)
         c = fold_ascii(c);
     return key;
@@ -99,9 +103,31 @@ std::span<const std::size_t> entries_named(const ListTable& table, std::string_v
 std::optional<std::size_t> find_listed(const ListTable& table, std::string_view name)
 {
     const std::span<const std::size_t> named = entries_named(table, name);
+    for (const std::size_t index : named)
+        if (as_file_name(table.entries[index].name) == name)
+            return index;
     if (named.empty())
         return std::nullopt;
-    return named.back();
+    return named.front();
+}
+
+NameMatch match_operand(std::string_view listed_name, std::string_view operand)
+{
+    if (!starts_with_folded(listed_name, operand))
+        return NameMatch::none;
+    if (listed_name.size() != operand.size())
+        return NameMatch::prefix;
+    return listed_name == operand ? NameMatch::exact : NameMatch::folded;
+}
+
+void offer_to_operands(const SplitEntry& entry, std::span<const std::string> operands,
+                       std::span<OperandEntry> chosen)
+{
+    for (std::size_t i = 0; i < operands.size() && i < chosen.size(); ++i) {
+        const NameMatch how = match_operand(entry.name, operands[i]);
+        if (how < chosen[i].how)
+            chosen[i] = OperandEntry{entry, how};
+    }
 }
 
 bool is_completion_dir_entry(std::string_view name, EntryType type)
@@ -116,9 +142,8 @@ DirectoryScan scan_directory(ListTable& table, bool glftpd_mode, const MatchActi
 {
     DirectoryScan scan;
     DIR* directory = opendir(".");
-    if (directory == nullptr)
-        return scan;
-    for (;;) {
+    scan.complete = directory != nullptr;
+    while (directory != nullptr) {
         errno = 0;
         const struct dirent* item = readdir(directory);
         if (item == nullptr) {
@@ -131,16 +156,17 @@ DirectoryScan scan_directory(ListTable& table, bool glftpd_mode, const MatchActi
             scan.completion_dirs.push_back(name);
         if (type != EntryType::regular && type != EntryType::unknown)
             continue;
-        const std::span<const std::size_t> named = entries_named(table, name);
-        if (named.empty())
+        const std::optional<std::size_t> tested = find_listed(table, name);
+        if (!tested)
             continue;
         // A list that names one file twice must not report it missing under either entry.
-        for (const std::size_t index : named)
+        for (const std::size_t index : entries_named(table, name))
             table.entries[index].found = true;
         if (on_match)
-            on_match(named.back(), name);
+            on_match(*tested, name);
     }
-    closedir(directory);
+    if (directory != nullptr)
+        closedir(directory);
     if (!scan.complete)
         print_message("Oh mama! I can't read the current directory ... :-(\n");
     return scan;

@@ -1,7 +1,8 @@
 // The table of listed files that a whole-list check matches against the current directory.
 #pragma once
 
-#include "list/list_reading.h"
+#include "list/list_file_reader.h"
+#include "list/list_line_rules.h"
 #include "platform/platform.h"
 
 #include <cstddef>
@@ -20,9 +21,6 @@ namespace zantra
 // The most entry lines a list may hold.
 inline constexpr std::size_t TABLE_CAPACITY = 1024;
 
-// Listed names and file names are compared over at most this many bytes.
-inline constexpr std::size_t NAME_COMPARE_MAX = 250;
-
 struct ListEntry {
     std::string name; // empty for an entry line the split could not take apart
     std::uint32_t listed_crc = 0;
@@ -31,8 +29,8 @@ struct ListEntry {
 
 struct ListTable {
     std::vector<ListEntry> entries; // in list order, at most TABLE_CAPACITY
-    // Each entry's name as matched (letters folded, cut at 250 bytes or a NUL byte) to every
-    // index holding it, in list order.
+    // Each entry's name as matched (letters folded, cut at a NUL byte) to every index holding
+    // it, in list order.
     std::unordered_map<std::string, std::vector<std::size_t>> index;
 };
 
@@ -57,13 +55,38 @@ enum class LoadResult {
 // Appends one entry and indexes its name.
 void add_list_entry(ListTable& table, ListEntry entry);
 
-// The indexes of every entry whose name matches `name` (ASCII letters folded, over at most
-// NAME_COMPARE_MAX bytes), in list order; none for an empty name.
+// The indexes of every entry whose name matches `name` whole with ASCII letters folded, in
+// list order; none for an empty name. These are the entries a file of that name makes found.
 [[nodiscard]] std::span<const std::size_t> entries_named(const ListTable& table,
                                                          std::string_view name);
 
-// The index of the last entry whose name matches `name`, or nothing.
+// The entry a file on disk of this name is tested against (-T) or counted for (-m): the first
+// in list order whose name equals it byte for byte, else the first equal with ASCII letters
+// folded, else nothing.
 [[nodiscard]] std::optional<std::size_t> find_listed(const ListTable& table, std::string_view name);
+
+// How a listed name stands to a -t operand, best first.
+enum class NameMatch {
+    exact,  // equal byte for byte
+    folded, // equal with ASCII letters folded
+    prefix, // begins with the operand, letters folded: the verdict counts, the bookkeeping not
+    none,
+};
+
+// How `listed_name` matches `operand` under -t's rule.
+[[nodiscard]] NameMatch match_operand(std::string_view listed_name, std::string_view operand);
+
+// The entry a -t operand is tested against, and how its name matched.
+struct OperandEntry {
+    SplitEntry entry;
+    NameMatch how = NameMatch::none;
+};
+
+// Offers the next entry of the list to every operand, `chosen` holding one slot per operand.
+// Fed the whole list in order, each operand ends with the first entry whose name equals it
+// byte for byte; else the first equal with letters folded; else the first that begins with it.
+void offer_to_operands(const SplitEntry& entry, std::span<const std::string> operands,
+                       std::span<OperandEntry> chosen);
 
 using MatchAction = std::function<void(std::size_t index, const std::string& name_on_disk)>;
 
@@ -72,15 +95,15 @@ struct DirectoryScan {
     // In glftpd mode, every completion directory seen, in directory order (runs that met in one
     // directory can leave more than one).
     std::vector<std::string> completion_dirs;
-    bool complete = true; // false when a read failed part-way
+    bool complete = true; // false when the directory could not be opened or read to its end
 };
 
 // Walks the current directory in the order the system delivers it. Every regular file (or
 // entry of unreported type) whose name is listed marks every entry of that name found and is
-// handed to `on_match` (which may be empty) with the last of them. A directory that cannot be
-// opened reads as empty; one whose reading fails part-way writes "Oh mama! I can't read the
-// current directory ... :-(\n" to standard error and is not complete, since any entry after
-// that point may be present.
+// handed to `on_match` (which may be empty) with the entry find_listed gives it. A directory
+// that cannot be opened, or whose reading fails part-way, writes "Oh mama! I can't read the
+// current directory ... :-(\n" to standard error and is not complete, since any entry may be
+// present.
 [[nodiscard]] DirectoryScan scan_directory(ListTable& table, bool glftpd_mode,
                                            const MatchAction& on_match);
 

@@ -2,8 +2,9 @@
 
 #include "checksum/file_checksum.h"
 #include "console/console.h"
+#include "list/list_file_reader.h"
 #include "list/list_format.h"
-#include "list/list_reading.h"
+#include "list/list_line_rules.h"
 #include "list/names.h"
 #include "ops/operations.h"
 

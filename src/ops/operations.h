@@ -2,7 +2,7 @@
 #pragma once
 
 #include "cli/options.h"
-#include "list/list_reading.h"
+#include "list/list_file_reader.h"
 
 namespace zantra
 {

@@ -3,15 +3,18 @@
 #include "checksum/crc32.h"
 #include "checksum/file_checksum.h"
 #include "console/console.h"
-#include "list/list_reading.h"
-#include "list/names.h"
+#include "list/list_file_reader.h"
+#include "list/list_line_rules.h"
+#include "list/list_table.h"
 #include "ops/operations.h"
 #include "site/markers.h"
 #include "site/release_lock.h"
 
 #include <cinttypes>
 #include <cstdio>
+#include <optional>
 #include <sys/stat.h>
+#include <vector>
 
 namespace zantra
 {
@@ -103,9 +106,33 @@ void judge_listed(const std::string& operand, std::uint32_t local, const FileIde
     keep_books(operand, listed, Reading{true, good, tested});
 }
 
-// Tests one operand; false when the list cannot be opened or read.
-bool test_one_file(const RunOptions& options, const std::string& operand, Tally& tally)
+// The entry every operand is tested against, from one reading of the list (a pipe can be read
+// only once). Nothing when the list cannot be opened or read.
+std::optional<std::vector<OperandEntry>> read_operand_entries(const RunOptions& options)
 {
+    const FileHandle list = open_list(options.list_path);
+    if (!list)
+        return std::nullopt;
+    std::vector<OperandEntry> chosen(options.files.size());
+    const ListRead read = read_entry_lines(
+        list.get(),
+        [&](std::string_view line) {
+            if (const std::optional<SplitEntry> entry = split_entry_line(line))
+                offer_to_operands(*entry, options.files, chosen);
+            return true;
+        },
+        last_line_of(options));
+    if (read != ListRead::complete)
+        return std::nullopt;
+    return chosen;
+}
+
+// Tests operand `i`, reading the list when it is the first to need it (`chosen` is empty
+// until then); false when the list cannot be opened or read.
+bool test_one_file(const RunOptions& options, std::size_t i,
+                   std::optional<std::vector<OperandEntry>>& chosen, Tally& tally)
+{
+    const std::string& operand = options.files[i];
     std::printf("Testing %s ... ", shown(operand).c_str());
     std::fflush(stdout);
     FileIdentity tested;
@@ -113,36 +140,15 @@ bool test_one_file(const RunOptions& options, const std::string& operand, Tally&
     std::printf("local = 0x%08" PRIX32 ", listed = ", local.value_or(CRC_UNREADABLE));
     std::fflush(stdout);
 
-    const FileHandle list = open_list(options.list_path);
-    if (!list)
+    if (!chosen)
+        chosen = read_operand_entries(options);
+    if (!chosen)
         return false;
-    std::optional<SplitEntry> match;
-    if (local) {
-        // The first entry whose name is the operand, letters folded; failing that, the first
-        // whose name begins with it. So "movie.rar" listed after "movie.rar.part2" is found.
-        std::optional<SplitEntry> first_beginning;
-        const ListRead read = read_entry_lines(
-            list.get(),
-            [&](std::string_view line) {
-                std::optional<SplitEntry> entry = split_entry_line(line);
-                if (!entry || !starts_with_folded(entry->name, operand))
-                    return true;
-                if (entry->name.size() == operand.size()) {
-                    match = std::move(entry);
-                    return false;
-                }
-                if (!first_beginning)
-                    first_beginning = std::move(entry);
-                return true;
-            },
-            last_line_of(options));
-        if (read == ListRead::cannot_open)
-            return false;
-        if (!match)
-            match = std::move(first_beginning);
-    }
-    if (match) {
-        judge_listed(operand, *local, tested, *match, options.glftpd_mode, tally);
+    const OperandEntry& match = (*chosen)[i];
+    if (local && match.how != NameMatch::none) {
+        // In glftpd mode a name the operand only begins is not the operand's to mark or move.
+        const bool bookkeeping = options.glftpd_mode && match.how != NameMatch::prefix;
+        judge_listed(operand, *local, tested, match.entry, bookkeeping, tally);
     } else {
         std::printf("MISSING\n");
         ++tally.missing;
@@ -156,8 +162,9 @@ bool test_one_file(const RunOptions& options, const std::string& operand, Tally&
 int run_test_files(const RunOptions& options)
 {
     Tally tally;
-    for (const std::string& operand : options.files) {
-        if (!test_one_file(options, operand, tally)) {
+    std::optional<std::vector<OperandEntry>> chosen;
+    for (std::size_t i = 0; i < options.files.size(); ++i) {
+        if (!test_one_file(options, i, chosen, tally)) {
             print_cannot_open_list(options.list_path);
             return 1;
         }

@@ -47,10 +47,15 @@ std::vector<Case> create_cases()
         front.insert(front.end(), release_files.begin(), release_files.end());
         return front;
     };
-    const std::string name238 = std::string(234, 'n') + ".rar";
-    const std::string name239 = std::string(235, 'n') + ".rar";
-    const std::string nfo211 = std::string(207, 'd') + ".nfo";
-    const std::string nfo212 = std::string(208, 'd') + ".nfo";
+    // Paths of "./" steps that make an entry line, and a date line, of 4096 and 4097 bytes.
+    const auto steps = [](int count, const std::string& name) {
+        std::string path;
+        for (int i = 0; i < count; ++i)
+            path += "./";
+        return path + name;
+    };
+    const std::string entry_fits = steps(2040, "a.r00"), entry_too_long = steps(2040, "ab.r00");
+    const std::string date_fits = steps(2026, "d1.nfo"), date_too_long = steps(2026, "d12.nfo");
     const std::string long_list = std::string(300, 'L');
     const std::string cut_list = std::string(250, 'L');
     const std::string banner_long = std::string(300, 'b');
@@ -226,18 +231,18 @@ std::vector<Case> create_cases()
          create_heading(cut_list) + adding("a.r00", "abc") + created(1), "",
          std::vector<Entry>{file("a.r00", "abc"), file(cut_list, GENERATED + entry_line("a.r00", "abc"))}},
 
-        {"OperandTooLongForAnEntryLine", {file(name238, "x"), file(name239, "y")},
-         {"-c", "x.sfv", name239, name238}, 1, create_heading("x.sfv") + adding(name238, "x") + created(1),
-         "Oh mama! " + name239 + " is too long for an SFV line ... omitting!\n",
-         std::vector<Entry>{file(name238, "x"), file(name239, "y"),
-                            file("x.sfv", GENERATED + entry_line(name238, "x"))}},
+        {"OperandTooLongForAnEntryLine", {file("a.r00", "x"), file("ab.r00", "y")},
+         {"-c", "x.sfv", entry_too_long, entry_fits}, 1, create_heading("x.sfv") + adding(entry_fits, "x") + created(1),
+         "Oh mama! " + entry_too_long + " is too long for an SFV line ... omitting!\n",
+         std::vector<Entry>{file("a.r00", "x"), file("ab.r00", "y"),
+                            file("x.sfv", GENERATED + entry_line(entry_fits, "x"))}},
 
-        {"OperandTooLongForADateLine", {file(nfo211, "x"), file(nfo212, "y"), file("a.r00", "abc")},
-         {"-c", "-d", "x.sfv", nfo212, nfo211, "a.r00"}, 1,
+        {"OperandTooLongForADateLine", {file("d1.nfo", "x"), file("d12.nfo", "y"), file("a.r00", "abc")},
+         {"-c", "-d", "x.sfv", date_too_long, date_fits, "a.r00"}, 1,
          create_heading("x.sfv", "Adding files' times & dates to SFV file\n") + adding("a.r00", "abc") + created(1),
-         "Oh mama! " + nfo212 + " is too long for an SFV line ... omitting!\n",
-         std::vector<Entry>{file(nfo211, "x"), file(nfo212, "y"), file("a.r00", "abc"),
-                            file("x.sfv", GENERATED + dated("1", nfo211) + dated("3", "a.r00") +
+         "Oh mama! " + date_too_long + " is too long for an SFV line ... omitting!\n",
+         std::vector<Entry>{file("d1.nfo", "x"), file("d12.nfo", "y"), file("a.r00", "abc"),
+                            file("x.sfv", GENERATED + dated("1", date_fits) + dated("3", "a.r00") +
                                               ";\r\n" + entry_line("a.r00", "abc"))}},
 
         {"SizeOfAFileOver4GiBIsShownWhole", {[] {

@@ -323,6 +323,14 @@ std::vector<Case> list_source_cases()
                      std::vector<Entry>{file("a.r00", "abc"), file("b.r00.missing", ""),
                                         dir(completion("050"), 0777)}};
     piped_count.stdin_content = sfv;
+    Case piped_named{"PipeAsListForNamedFiles",
+                     {file("a.r00", "abc"), file("b.r00", "bee")},
+                     {"-t", "/dev/stdin", "a.r00", "b.r00"},
+                     0,
+                     BANNER + tested("a.r00", crc_of("abc"), crc_of("abc"), "OK") +
+                         tested("b.r00", crc_of("bee"), crc_of("bee"), "OK") +
+                         t_summary(2, 2, 0, 0)};
+    piped_named.stdin_content = sfv;
     // More than a pipe holds at once, so that the list arrives in several reads.
     std::string big_list;
     for (int i = 0; i < 1000; ++i)
@@ -337,6 +345,7 @@ std::vector<Case> list_source_cases()
     return {
         piped_whole,
         piped_count,
+        piped_named,
         piped_large,
         {"FifoWithoutWriterAsListReadsEmpty",
          {fifo("f.sfv")},
@@ -780,6 +789,37 @@ std::vector<Case> read_fault_cases()
          unreadable_directory,
          {},
          fault("", "ZANTRA_FAULT_READDIR=eio:0")},
+
+        // A directory that cannot be opened is one that cannot be read to its end.
+        {"DirectoryThatCannotBeOpenedInWholeTest",
+         {file("l.sfv", three), file("a.r00", "abc")},
+         {"-T", "l.sfv"},
+         1,
+         whole_heading("l.sfv", false),
+         unreadable_directory,
+         {},
+         fault("", "ZANTRA_FAULT_OPENDIR=eio:0")},
+
+        {"GlftpdDirectoryThatCannotBeOpenedWhenCounting",
+         {file("l.sfv", three), file("a.r00", "abc")},
+         {"-g", "-m", "l.sfv"},
+         1,
+         count_heading(true),
+         unreadable_directory,
+         {},
+         fault("", "ZANTRA_FAULT_OPENDIR=eio:0")},
+
+        // The markers made before reading stay; no completion directory is made.
+        {"GlftpdDirectoryThatCannotBeOpenedForTheBookkeeping",
+         {file("l.sfv", three), file("a.r00", "abc")},
+         {"-g", "-T", "l.sfv"},
+         1,
+         whole_heading("l.sfv", true) + checked("a.r00", crc_of("abc"), crc_of("abc"), "OK") +
+             absent("b.r00", crc_of("bee")) + absent("c.r00", crc_of("sea")),
+         unreadable_directory,
+         std::vector<Entry>{file("l.sfv", three), file("a.r00", "abc"), file("a.r00.missing", ""),
+                            file("b.r00.missing", ""), file("c.r00.missing", "")},
+         fault("", "ZANTRA_FAULT_OPENDIR=eio:1")},
 
         {"BannerReadFailsPartWay",
          {file("logo", "line one\nline two\n"), file("a.r00", "abc")},

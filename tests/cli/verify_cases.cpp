@@ -41,6 +41,12 @@ std::string line(const std::string& name, const std::string& content,
 const std::string REL_SFV = HEADER + line("rel.rar", RAR) + line("rel.r00", R00) +
                             line("rel.r01", R01) + line("rel.r02", R02);
 
+// Names of 244 and 255 bytes, the longest a file system takes.
+const std::string NAME_244 = std::string(240, 'n') + ".r00";
+const std::string NAME_255_A = std::string(250, 'n') + "a.r00";
+const std::string NAME_255_B = std::string(250, 'n') + "b.r00";
+const std::string NAME_255_C = std::string(250, 'n') + "c.r00";
+
 const std::vector<Entry> RELEASE = {file("rel.sfv", REL_SFV), file("rel.rar", RAR),
                                     file("rel.r00", R00), file("rel.r01", R01),
                                     file("rel.r02", R02)};
@@ -135,6 +141,30 @@ std::vector<Case> test_files_cases()
          {"-g", "-t", "l.sfv", "a.r00"},
          0,
          heading + tested("a.r00", crc_of("abc"), crc_of("abc"), "OK") + t_summary(1, 1, 0, 0)},
+
+        // A name of 244 bytes makes a line of 255 that is read whole, CRC and all.
+        {"GlftpdNameOf244BytesIsReadWithItsCrc",
+         {file("long.sfv", line(NAME_244, R00)), file(NAME_244, R00)},
+         {"-g", "-t", "long.sfv", NAME_244},
+         0,
+         heading + tested(NAME_244, crc_of(R00), crc_of(R00), "OK") + t_summary(1, 1, 0, 0)},
+
+        {"GlftpdByteExactNameBeforeAFoldedOne",
+         {file("c.sfv", line("rel.r00", "lower") + line("REL.R00", "upper")),
+          file("REL.R00", "upper")},
+         {"-g", "-t", "c.sfv", "REL.R00"},
+         0,
+         heading + tested("REL.R00", crc_of("upper"), crc_of("upper"), "OK") +
+             t_summary(1, 1, 0, 0)},
+
+        // Only a name the operand equals is the operand's for the bookkeeping.
+        {"GlftpdOperandThatOnlyBeginsAListedNameMovesNothing",
+         {file("m.sfv", line("movie.avi.001", "part")), file("movie.avi", "whole"),
+          file("movie.avi.001.missing", "")},
+         {"-g", "-t", "m.sfv", "movie.avi"},
+         1,
+         heading + tested("movie.avi", crc_of("whole"), crc_of("part"), "BAD") +
+             t_summary(1, 0, 1, 0)},
 
         {"DirectoryPartDoesNotMatch",
          RELEASE,
@@ -238,10 +268,10 @@ std::vector<Case> test_files_cases()
          "\nFatal error: cannot read file: rel.r02\n"},
 
         {"GlftpdTrailingBlankNameCarriesItToTheMarker",
-         {file("blank.sfv", "rel.r00  " + crc_of(R00) + "\r\n"), file("rel.r00", CORRUPT)},
-         {"-g", "-t", "blank.sfv", "rel.r00"},
+         {file("blank.sfv", "rel.r00  " + crc_of(R00) + "\r\n"), file("rel.r00 ", CORRUPT)},
+         {"-g", "-t", "blank.sfv", "rel.r00 "},
          1,
-         heading + tested("rel.r00", crc_of(CORRUPT), crc_of(R00), "BAD") + t_summary(1, 0, 1, 0),
+         heading + tested("rel.r00 ", crc_of(CORRUPT), crc_of(R00), "BAD") + t_summary(1, 0, 1, 0),
          "",
          std::vector<Entry>{file("blank.sfv", "rel.r00  " + crc_of(R00) + "\r\n"),
                             file("rel.r00 .bad", CORRUPT), file("rel.r00 .missing", "")}},
@@ -378,17 +408,51 @@ std::vector<Case> test_list_cases()
          std::vector<Entry>{file("d.sfv", "sub.r00 00000000\r\n"), dir("sub.r00"),
                             file("sub.r00.missing", ""), dir(completion("000"), 0777)}},
 
-        // Tested once, against the later entry; neither entry is missing.
+        // Tested once, against the entry of its exact name; neither entry is missing.
         {"GlftpdSameFileListedTwiceIsFoundUnderBoth",
-         {file("twice.sfv", line("rel.r00", "old") + line("REL.r00", R00)), file("rel.r00", R00),
+         {file("twice.sfv", line("REL.r00", "old") + line("rel.r00", R00)), file("rel.r00", R00),
           file("rel.r00.missing", "")},
          {"-g", "-T", "twice.sfv"},
          0,
          whole_heading("twice.sfv", true) + checked("rel.r00", R00, R00) + status_line("100") +
              whole_summary(2, 2, 0, 0),
          "",
-         std::vector<Entry>{file("twice.sfv", line("rel.r00", "old") + line("REL.r00", R00)),
+         std::vector<Entry>{file("twice.sfv", line("REL.r00", "old") + line("rel.r00", R00)),
                             file("rel.r00", R00), dir(completion("100"), 0777)}},
+
+        {"FirstOfTwoEqualEntriesIsTheOneTested",
+         {file("twice.sfv", line("a.r00", "old") + line("a.r00", "new")), file("a.r00", "new")},
+         {"-T", "twice.sfv"},
+         1,
+         whole_heading("twice.sfv", false) + checked("a.r00", "old", "new") +
+             whole_summary(2, 1, 1, 0)},
+
+        ordered({"ByteExactNamesBeforeFoldedOnes",
+                 {file("c.sfv", line("rel.r00", "lower") + line("REL.R00", "upper")),
+                  file("rel.r00", "lower"), file("REL.R00", "upper")},
+                 {"-T", "c.sfv"},
+                 0},
+                whole_heading("c.sfv", false),
+                {{"rel.r00", checked("rel.r00", "lower", "lower")},
+                 {"REL.R00", checked("REL.R00", "upper", "upper")}},
+                whole_summary(2, 2, 0, 0)),
+
+        // Lines of 266 bytes are read whole, and a file sharing a listed name's first 250 bytes
+        // is not taken for it.
+        {"NamesOf255BytesAreReadAndComparedWhole",
+         {file("long.sfv", line(NAME_255_A, "a") + line(NAME_255_C, "c")), file(NAME_255_B, "a"),
+          file(NAME_255_C, "c")},
+         {"-T", "long.sfv"},
+         2,
+         whole_heading("long.sfv", false) + checked(NAME_255_C, "c", "c") +
+             absent(NAME_255_A, crc_of("a")) + whole_summary(2, 1, 0, 1)},
+
+        {"NameTabCrcSplitsAtTheTab",
+         {file("tab.sfv", "a.r00\t" + crc_of("abc") + "\r\n"), file("a.r00", "abc")},
+         {"-T", "tab.sfv"},
+         0,
+         whole_heading("tab.sfv", false) + checked("a.r00", "abc", "abc") +
+             whole_summary(1, 1, 0, 0)},
 
         // Neither bad file is the one to move to rel.r00.bad: the entry is only marked.
         ordered({"CaseVariantsOnDiskBothMatchAndOkNeverGoesNegative",
@@ -601,6 +665,14 @@ std::vector<Case> count_missing_cases()
          heading + "Using glftpd mode\n" + status_line("100"),
          "",
          std::vector<Entry>{file("l.sfv", line("a.r00", "abc") + "some.release"),
+                            file("a.r00", "abc"), dir(completion("100"), 0777)}},
+        {"GlftpdLineOfTabsIsNoEntry",
+         {file("t.sfv", line("a.r00", "abc") + "\t\t \t\t\t\t\t\t\r\n"), file("a.r00", "abc")},
+         {"-g", "-m", "t.sfv"},
+         0,
+         heading + "Using glftpd mode\n" + status_line("100"),
+         "",
+         std::vector<Entry>{file("t.sfv", line("a.r00", "abc") + "\t\t \t\t\t\t\t\t\r\n"),
                             file("a.r00", "abc"), dir(completion("100"), 0777)}},
         {"ListThatCannotBeOpened",
          {},

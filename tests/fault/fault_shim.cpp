@@ -9,6 +9,8 @@
 //   ZANTRA_FAULT_FCLOSE=1           fclose of a stream on the path closes it and reports EIO
 //   ZANTRA_FAULT_READDIR=eio:N      after N entries, reading any directory fails with EIO
 //                                   (no path needed)
+//   ZANTRA_FAULT_OPENDIR=eio:N      after N directories have been opened, opening any directory
+//                                   fails with EIO (no path needed)
 //   ZANTRA_FAULT_SWAP=before:SOURCE just before the first open, unlink or rename of the path,
 //                                   SOURCE is renamed onto it (once), as another process could
 //   ZANTRA_FAULT_SWAP=after:SOURCE  the same just after the first mkdir of the path
@@ -48,6 +50,7 @@ struct Settings {
     long long argument = 0; // M or K
     bool fail_fclose = false;
     long long readdir_after = -1; // entries delivered before readdir fails; -1: never
+    long long opendir_after = -1; // directories opened before opendir fails; -1: never
     std::string swap_source;      // renamed onto the path once, before or after a call
     bool swap_after_mkdir = false;
     long long touch_to = -1; // the modification time set at the first close; -1: none
@@ -73,6 +76,9 @@ const Settings& settings()
         if (const char* readdir_fault = std::getenv("ZANTRA_FAULT_READDIR"))
             if (std::sscanf(readdir_fault, "eio:%lld", &s.readdir_after) != 1)
                 s.readdir_after = -1;
+        if (const char* opendir_fault = std::getenv("ZANTRA_FAULT_OPENDIR"))
+            if (std::sscanf(opendir_fault, "eio:%lld", &s.opendir_after) != 1)
+                s.opendir_after = -1;
         if (const char* swap = std::getenv("ZANTRA_FAULT_SWAP")) {
             const std::string text = swap;
             if (text.rfind("before:", 0) == 0)
@@ -191,6 +197,19 @@ bool directory_read_fails()
     const long long after = settings().readdir_after;
     if (after < 0 || delivered < after) {
         ++delivered;
+        return false;
+    }
+    errno = EIO;
+    return true;
+}
+
+// True when this opening of a directory must fail: N directories have been opened.
+bool directory_open_fails()
+{
+    static long long opened = 0;
+    const long long after = settings().opendir_after;
+    if (after < 0 || opened < after) {
+        ++opened;
         return false;
     }
     errno = EIO;
@@ -445,6 +464,12 @@ void* fault_readdir64(DIR* directory)
 {
     static const auto real_readdir64 = next<void* (*)(DIR*)>("readdir64");
     return directory_read_fails() ? nullptr : real_readdir64(directory);
+}
+
+DIR* opendir(const char* path)
+{
+    static const auto real_opendir = next<DIR* (*)(const char*)>("opendir");
+    return directory_open_fails() ? nullptr : real_opendir(path);
 }
 
 int getc(FILE* stream)

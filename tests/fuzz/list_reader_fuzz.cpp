@@ -1,15 +1,17 @@
 // The list reader against a model of its rules, and lists written by the creator's line
 // formatters read back. Properties:
-//  - every entry line handed out is the first piece (at most 249 bytes) of one physical line
-//    after a UTF-8 byte-order mark, is not a comment and is at least 9 bytes long, in order;
+//  - every entry line handed out is the first piece (at most 4096 bytes) of one physical line
+//    after a UTF-8 byte-order mark, is not a comment, is at least 9 bytes long and holds more
+//    than blanks, tabs and its line end, in order;
 //  - the banner reader's pieces are at most 249 bytes each and put together give the input;
 //  - both splits stay inside the line they are given;
 //  - a list made of a generated-by line, banner lines, date lines and entry lines for every
 //    name the creator accepts gives back exactly those names and values, in order.
 
 #include "fuzz_check.h"
+#include "list/list_file_reader.h"
 #include "list/list_format.h"
-#include "list/list_reading.h"
+#include "list/list_line_rules.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -47,7 +49,7 @@ std::vector<std::string> entry_lines_of(const std::string& text)
 }
 
 // The reading rules written out plainly: skip a byte-order mark, cut the text after every line
-// feed, judge each line by its first 249 bytes.
+// feed, judge each line by its first 4096 bytes.
 std::vector<std::string> model_entry_lines(std::string_view text)
 {
     if (text.substr(0, 3) == "\xEF\xBB\xBF")
@@ -56,9 +58,10 @@ std::vector<std::string> model_entry_lines(std::string_view text)
     while (!text.empty()) {
         const std::size_t feed = text.find('\n');
         const std::size_t length = feed == std::string_view::npos ? text.size() : feed + 1;
-        const std::string_view piece = text.substr(0, std::min<std::size_t>(length, 249));
+        const std::string_view piece = text.substr(0, std::min<std::size_t>(length, 4096));
         const char first = piece[0];
-        if (first != ' ' && first != '#' && first != ';' && piece.size() >= 9)
+        if (first != ' ' && first != '#' && first != ';' && piece.size() >= 9 &&
+            piece.find_first_not_of(" \t\r\n") != std::string_view::npos)
             lines.emplace_back(piece);
         text.remove_prefix(length);
     }
@@ -69,7 +72,7 @@ void check_entry_lines(const std::string& text)
 {
     const std::vector<std::string> lines = entry_lines_of(text);
     for (const std::string& line : lines) {
-        FUZZ_CHECK(line.size() <= LINE_PIECE_MAX);
+        FUZZ_CHECK(line.size() <= LIST_LINE_MAX);
         FUZZ_CHECK(line.size() >= 9);
         FUZZ_CHECK(!is_comment_line(line));
         FUZZ_CHECK(is_entry_line(line));
@@ -85,11 +88,22 @@ void check_banner_pieces(const std::string& text)
     reader.file = stream.get();
     std::string piece, joined;
     while (read_piece(reader, piece)) {
-        FUZZ_CHECK(!piece.empty() && piece.size() <= LINE_PIECE_MAX);
+        FUZZ_CHECK(!piece.empty() && piece.size() <= BANNER_PIECE_MAX);
         FUZZ_CHECK(piece.find('\n') == std::string::npos || piece.find('\n') == piece.size() - 1);
         joined += piece;
     }
     FUZZ_CHECK(joined == text);
+}
+
+// The last blank, or the one before a CRC that only blanks, tabs and the line end follow.
+void check_blank_split(const std::string& line, std::size_t at)
+{
+    FUZZ_CHECK(line[at] == ' ');
+    const std::size_t after = line.find(' ', at + 1);
+    const std::size_t digits = line.find_first_not_of("0123456789abcdefABCDEFxX", at + 1);
+    FUZZ_CHECK(after == std::string::npos ||
+               (digits > at + 1 && digits <= after &&
+                line.find_first_not_of(" \t\r\n", digits) == std::string::npos));
 }
 
 void check_splits(const std::string& text)
@@ -98,17 +112,13 @@ void check_splits(const std::string& text)
         if (const auto split = split_entry_line(line)) {
             FUZZ_CHECK(split->name.size() < line.size());
             FUZZ_CHECK(line.compare(0, split->name.size(), split->name) == 0);
-            FUZZ_CHECK(line[split->name.size()] == ' ');
-            // The last blank, or the one before a CRC that only blanks, tabs and the line end
-            // follow.
-            const std::size_t after = line.find(' ', split->name.size() + 1);
-            const std::size_t digits =
-                line.find_first_not_of("0123456789abcdefABCDEFxX", split->name.size() + 1);
-            FUZZ_CHECK(after == std::string::npos ||
-                       (digits > split->name.size() + 1 && digits <= after &&
-                        line.find_first_not_of(" \t\r\n", digits) == std::string::npos));
+            // A line without a blank splits at a tab, before a whole CRC and the line end.
+            if (line.find(' ') == std::string::npos)
+                FUZZ_CHECK(line[split->name.size()] == '\t' && ends_in_whole_crc(line));
+            else
+                check_blank_split(line, split->name.size());
         } else {
-            FUZZ_CHECK(line.find(' ') == std::string::npos);
+            FUZZ_CHECK(line.find(' ') == std::string::npos && !ends_in_whole_crc(line));
         }
         const std::string word = first_word(line);
         FUZZ_CHECK(word.size() <= line.size());

@@ -1,7 +1,7 @@
 // The lines zantra writes, and that they read back as written.
 
 #include "list/list_format.h"
-#include "list/list_reading.h"
+#include "list/list_line_rules.h"
 
 #include <gtest/gtest.h>
 
@@ -59,7 +59,8 @@ TEST_F(ListFormat, WrittenLinesAreCommentsOrReadBackAsWritten)
           format_date_line(1, CREATED, "a.rar"), std::string(DATE_BLOCK_END)})
         EXPECT_TRUE(is_comment_line(line)) << line;
 
-    const std::string names[] = {"a.r00", "Some File.r01", "x", std::string(238, 'n')};
+    const std::string names[] = {"a.r00", "Some File.r01", "x",
+                                 std::string(LIST_LINE_MAX - 11, 'n')};
     for (const std::string& name : names) {
         const std::string line = format_entry_line(name, 0xFFFFFFFFu);
         ASSERT_TRUE(fits_one_read(line)) << name.size();
@@ -69,7 +70,7 @@ TEST_F(ListFormat, WrittenLinesAreCommentsOrReadBackAsWritten)
         EXPECT_EQ(entry->name, name);
         EXPECT_EQ(entry->listed_crc, 0xFFFFFFFFu);
     }
-    EXPECT_FALSE(fits_one_read(format_entry_line(std::string(239, 'n'), 0)));
+    EXPECT_FALSE(fits_one_read(format_entry_line(std::string(LIST_LINE_MAX - 10, 'n'), 0)));
 }
 
 } // namespace

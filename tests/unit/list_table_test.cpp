@@ -8,6 +8,7 @@
 #include <random>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace zantra
 {
@@ -75,34 +76,33 @@ TEST(ListTable, CapacityIs1024EntryLines)
               "zantra cannot handle more than 1024 files\n");
 }
 
-// The lookup as a walk from the last entry down, comparing like strncasecmp over 250 bytes.
-std::optional<std::size_t> find_by_walking(const ListTable& table, const std::string& name)
+std::string folded(std::string text)
 {
-    auto folded_at = [](const std::string& text, std::size_t i) {
-        const char c = i < text.size() ? text[i] : '\0';
-        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    };
-    for (std::size_t index = table.entries.size(); index-- > 0;) {
-        const std::string& listed = table.entries[index].name;
-        if (listed.empty())
-            continue;
-        bool equal = true;
-        for (std::size_t i = 0; i < NAME_COMPARE_MAX; ++i) {
-            const char a = folded_at(listed, i), b = folded_at(name, i);
-            if (a != b) {
-                equal = false;
-                break;
-            }
-            if (a == '\0')
-                break;
-        }
-        if (equal)
-            return index;
-    }
-    return std::nullopt;
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return text;
 }
 
-TEST(ListTable, LookupAgreesWithAWalkFromTheEnd)
+// The lookup as a walk from the first entry: the first name (up to a NUL) equal byte for byte,
+// else the first equal with letters folded.
+std::optional<std::size_t> find_by_walking(const ListTable& table, const std::string& name)
+{
+    std::optional<std::size_t> first_folded;
+    for (std::size_t index = 0; index < table.entries.size(); ++index) {
+        const std::string& entry = table.entries[index].name;
+        const std::string listed = entry.substr(0, entry.find('\0'));
+        if (listed.empty())
+            continue;
+        if (listed == name)
+            return index;
+        if (!first_folded && folded(listed) == folded(name))
+            first_folded = index;
+    }
+    return first_folded;
+}
+
+TEST(ListTable, LookupAgreesWithAWalkFromTheStart)
 {
     std::mt19937 generator(1024);
     const std::string alphabet = "aAbB.r0";
@@ -130,6 +130,38 @@ TEST(ListTable, LookupAgreesWithAWalkFromTheEnd)
         }
         EXPECT_EQ(find_listed(table, "NUL"), find_by_walking(table, "NUL"));
         EXPECT_EQ(find_listed(table, "nul"), std::optional<std::size_t>(table.entries.size() - 1));
+    }
+}
+
+// -t's rule: the first entry equal byte for byte, else the first equal with letters folded,
+// else the first whose name begins with the operand.
+TEST(ListTable, OperandsAgainstAList)
+{
+    const SplitEntry list[] = {{"movie.avi.001", 1}, {"Movie.avi", 2}, {"movie.avi", 3},
+                               {"a.r00", 4},         {"a.r00", 5},     {"A.R00.x", 6},
+                               {"b.r00 ", 7},        {"REL.R00", 8},   {"rel.r00", 9}};
+    struct Case {
+        std::string operand;
+        NameMatch how;
+        std::uint32_t crc;
+    };
+    const Case cases[] = {
+        {"movie.avi", NameMatch::exact, 3},     {"MOVIE.AVI", NameMatch::folded, 2},
+        {"movie.av", NameMatch::prefix, 1},     {"a.r00", NameMatch::exact, 4},
+        {"A.r00", NameMatch::folded, 4},        {"a.r0", NameMatch::prefix, 4},
+        {"b.r00", NameMatch::prefix, 7},        {"rel.r00", NameMatch::exact, 9},
+        {"Rel.R00", NameMatch::folded, 8},      {"c.r00", NameMatch::none, 0},
+        {"movie.avi.0011", NameMatch::none, 0},
+    };
+    std::vector<std::string> operands;
+    for (const Case& c : cases)
+        operands.push_back(c.operand);
+    std::vector<OperandEntry> chosen(operands.size());
+    for (const SplitEntry& entry : list)
+        offer_to_operands(entry, operands, chosen);
+    for (std::size_t i = 0; i < operands.size(); ++i) {
+        EXPECT_EQ(chosen[i].how, cases[i].how) << operands[i];
+        EXPECT_EQ(chosen[i].entry.listed_crc, cases[i].crc) << operands[i];
     }
 }
 

@@ -1,8 +1,7 @@
-// Reading SFV lists (and banner files) back: line pieces, the line tests and the two ways of
-// splitting an entry line.
+// Reading SFV lists (and banner files) from a stream: the pieces a line is read in, opening a
+// list, and handing out its entry lines. What a line means is list_line_rules.h's.
 #pragma once
 
-#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -14,46 +13,14 @@
 namespace zantra
 {
 
-// True when the line begins with a blank, "#" or ";" (a tab is not a comment character).
-[[nodiscard]] bool is_comment_line(std::string_view line);
-
-// True when a line read from a list is an entry line: not a comment and at least nine bytes
-// long, counting every byte read, CR and LF included.
-[[nodiscard]] bool is_entry_line(std::string_view line);
-
-// True when `line`, written into a list as it is, is read back as that one line: it fits one
-// read and holds no line feed before its end.
-[[nodiscard]] bool reads_back_whole(std::string_view line);
-
-// True when `line`, written into a list, is read back whole and as an entry line.
-[[nodiscard]] bool reads_back_as_entry(std::string_view line);
-
-// Reads a hexadecimal number the way "%X" does: leading white space, an optional sign, an
-// optional 0x or 0X, then hex digits in either case up to the first other byte. Keeps the
-// low 32 bits of longer numbers; a minus sign negates modulo 2^32. Returns 0 when no digit follows.
-[[nodiscard]] std::uint32_t read_hex_crc(std::string_view text);
-
-struct SplitEntry {
-    std::string name;
-    std::uint32_t listed_crc = 0;
-};
-
-// Last-blank split: the name is everything before the last blank of the line (line end
-// included in the search), the CRC is read from what follows it; but blanks and tabs between a
-// CRC's last digit and the line end are no split points ("a.r00 CBF43926 " is a.r00). Nothing
-// when the line holds no blank.
-[[nodiscard]] std::optional<SplitEntry> split_entry_line(std::string_view line);
-
-// First-word split: the first run of non-white-space bytes after any leading white space.
-[[nodiscard]] std::string first_word(std::string_view line);
-
 enum class LongLines {
-    split,             // banner files: every piece of a long line is a line of its own
-    judge_first_piece, // lists: the rest of a long line is skipped up to its line feed
+    split,             // banner files: pieces of BANNER_PIECE_MAX bytes, each a line of its own
+    judge_first_piece, // lists: a line is read up to LIST_LINE_MAX bytes and the rest of it is
+                       // skipped up to its line feed
 };
 
-// Reads a stream in pieces of at most LINE_PIECE_MAX bytes, each ending after a line feed
-// when one comes in time.
+// Reads a stream in pieces of at most BANNER_PIECE_MAX or LIST_LINE_MAX bytes (as `long_lines`
+// says), each ending after a line feed when one comes in time.
 struct LineReader {
     std::FILE* file = nullptr;
     LongLines long_lines = LongLines::split;
@@ -106,10 +73,6 @@ enum class ListRead {
 [[nodiscard]] ListRead for_each_entry_line(const std::string& path,
                                            const std::function<bool(std::string_view)>& on_entry,
                                            LastLine last = LastLine::entry);
-
-// True when the line ends in a whole CRC: eight hexadecimal digits (after an optional 0x) after
-// its split point, then nothing but blanks, tabs and the line end.
-[[nodiscard]] bool ends_in_whole_crc(std::string_view line);
 
 // Writes "Oh mama! I can't open <path> ... :-(\n" to standard error.
 void print_cannot_open_list(const std::string& path);
