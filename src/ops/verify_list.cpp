@@ -213,6 +213,7 @@ int run_test_list(const RunOptions& options)
     const std::vector<Match> matches = scan_and_mark(table, options.glftpd_mode, complete);
     Tally tally;
     std::vector<FileRead> reads;
+    reads.reserve(matches.size());
     for (const Match& match : matches)
         reads.push_back(test_match(table.entries[match.index], match, tally));
     if (!complete)

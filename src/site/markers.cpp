@@ -158,6 +158,24 @@ std::string completion_dir_name(int percent)
     return name;
 }
 
+namespace
+{
+
+// Sets the umask for as long as it lives and puts back the one before when it goes.
+class UmaskScope
+{
+  public:
+    explicit UmaskScope(mode_t mask) noexcept : before_(umask(mask)) {}
+    UmaskScope(const UmaskScope&) = delete;
+    UmaskScope& operator=(const UmaskScope&) = delete;
+    ~UmaskScope() { umask(before_); }
+
+  private:
+    mode_t before_;
+};
+
+} // namespace
+
 void update_completion_dir(const std::vector<std::string>& old_names, int percent)
 {
     const std::string name = completion_dir_name(percent);
@@ -171,9 +189,8 @@ void update_completion_dir(const std::vector<std::string>& old_names, int percen
     if (!kept) {
         // Made with mode 0777 at once, under an empty umask: a mode change after the mkdir could
         // reach a directory that someone renamed onto the new name meanwhile.
-        const mode_t umask_before = umask(0);
+        const UmaskScope no_umask(0);
         (void)mkdir(name.c_str(), 0777);
-        umask(umask_before);
     }
     std::printf("Completion Status: %s\n", name.c_str());
 }

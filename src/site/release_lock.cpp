@@ -8,6 +8,19 @@
 
 namespace zantra
 {
+namespace
+{
+
+// Milliseconds on CLOCK_MONOTONIC, which no change of the wall clock moves.
+long long monotonic_ms() noexcept
+{
+    struct timespec now {
+    };
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+} // namespace
 
 ReleaseLock::~ReleaseLock()
 {
@@ -20,17 +33,17 @@ ReleaseLock lock_release()
     const int fd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return ReleaseLock();
-    constexpr int STEP_MS = 5;
-    for (int waited = 0; waited <= LOCK_WAIT_MS;) {
+    const long long deadline = monotonic_ms() + LOCK_WAIT_MS;
+    for (;;) {
         if (flock(fd, LOCK_EX | LOCK_NB) == 0)
             return ReleaseLock(fd);
-        if (errno != EWOULDBLOCK && errno != EINTR)
-            break; // a file system that cannot lock: go on as without one
-        if (errno == EWOULDBLOCK) {
-            const struct timespec step = {0, STEP_MS * 1000000L};
-            nanosleep(&step, nullptr);
-            waited += STEP_MS;
-        }
+        if (errno == EINTR)
+            continue;
+        // A file system that cannot lock, or a holder past the deadline: go on without it.
+        if (errno != EWOULDBLOCK || monotonic_ms() >= deadline)
+            break;
+        const struct timespec step = {0, 5 * 1000000L};
+        nanosleep(&step, nullptr);
     }
     close(fd);
     return ReleaseLock();

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -121,13 +122,7 @@ void set_mtime(const std::string& work, const Entry& entry)
 
 void snapshot(const std::string& directory, const std::string& prefix, std::vector<Entry>& tree)
 {
-    DIR* stream = opendir(directory.c_str());
-    if (stream == nullptr)
-        return;
-    while (const struct dirent* item = readdir(stream)) {
-        const std::string name = item->d_name;
-        if (name == "." || name == "..")
-            continue;
+    for (const std::string& name : names_in(directory)) {
         const std::string path = directory + "/" + name;
         struct stat info {
         };
@@ -158,19 +153,6 @@ void snapshot(const std::string& directory, const std::string& prefix, std::vect
         }
         tree.push_back(entry);
     }
-    closedir(stream);
-}
-
-std::vector<std::string> directory_order(const std::string& directory)
-{
-    std::vector<std::string> names;
-    if (DIR* stream = opendir(directory.c_str())) {
-        while (const struct dirent* item = readdir(stream))
-            if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0)
-                names.emplace_back(item->d_name);
-        closedir(stream);
-    }
-    return names;
 }
 
 // Puts NAME=value into `env`, replacing an earlier setting of the same name, so that the
@@ -345,66 +327,24 @@ int spawn(const std::string& root, const Case& c)
     std::vector<std::string> args;
     for (const std::string& arg : c.args)
         args.push_back(replace_all(arg, "@ROOT@", root));
-    Command command = command_for(args, c.env);
-    const std::string& program = command.program;
-    std::vector<char*> argv, envp;
-    for (std::string& word : command.argv)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
-    for (std::string& setting : command.env)
-        envp.push_back(setting.data());
-    envp.push_back(nullptr);
-
+    // Both ends close on exec: the run must see the end of its input once the writer is done.
     int input[2] = {-1, -1};
-    if (c.stdin_content && pipe(input) != 0)
+    if (c.stdin_content && pipe2(input, O_CLOEXEC) != 0)
         return -1;
     std::fflush(nullptr);
     const pid_t writer = c.stdin_content ? start_pipe_writer(input, *c.stdin_content) : -1;
     Streams streams = connect_streams(root, c);
-    const pid_t child = fork();
-    if (child == 0) {
-        const int in = c.stdin_content ? input[0] : open("/dev/null", O_RDONLY);
-        const bool wanted = (streams.out >= 0 || c.console == Console::stdout_closed) &&
-                            (streams.err >= 0 || c.console == Console::stderr_closed);
-        if (in < 0 || !wanted || dup2(in, 0) < 0 || !put_stream(streams.out, 1) ||
-            !put_stream(streams.err, 2) || chdir((root + "/work").c_str()) != 0)
-            _exit(126);
-        signal(SIGPIPE, SIG_DFL);
-        if (c.stdin_content) {
-            close(input[0]);
-            close(input[1]);
-        }
-        if (c.file_size_limit) {
-            signal(SIGXFSZ, SIG_DFL); // as after "ulimit -f" in a shell: the signal ends a writer
-            const rlim_t limit = static_cast<rlim_t>(*c.file_size_limit);
-            const struct rlimit size_limit = {limit, limit};
-            if (setrlimit(RLIMIT_FSIZE, &size_limit) != 0)
-                _exit(126);
-        }
-        umask(022);
-        execve(program.c_str(), argv.data(), envp.data());
-        _exit(127);
-    }
+    const int in = c.stdin_content ? input[0] : open("/dev/null", O_RDONLY);
+    const bool wanted = (streams.out >= 0 || c.console == Console::stdout_closed) &&
+                        (streams.err >= 0 || c.console == Console::stderr_closed);
+    const ChildSetup setup{root + "/work", wanted ? in : -1, streams.out, streams.err,
+                           c.file_size_limit};
+    const Started run = start_run(command_for(args, c.env), setup, TIMEOUT_SECONDS);
+    streams.parent_ends.insert(streams.parent_ends.end(), {in, input[1]});
     for (const int fd : streams.parent_ends)
         if (fd >= 0)
             close(fd);
-    if (c.stdin_content) {
-        close(input[0]);
-        close(input[1]);
-    }
-    int status = -1;
-    for (int waited_ms = 0; child > 0; waited_ms += 5) {
-        const pid_t done = waitpid(child, &status, WNOHANG);
-        if (done == child)
-            break;
-        if (waited_ms > TIMEOUT_SECONDS * 1000) {
-            kill(child, SIGKILL);
-            waitpid(child, &status, 0);
-            status = -1;
-            break;
-        }
-        usleep(5000);
-    }
+    const int status = finish_run(run);
     for (const pid_t collector : streams.collectors)
         if (collector > 0)
             waitpid(collector, nullptr, 0);
@@ -412,7 +352,7 @@ int spawn(const std::string& root, const Case& c)
         kill(writer, SIGKILL);
         waitpid(writer, nullptr, 0);
     }
-    return child > 0 ? status : -1;
+    return status;
 }
 
 // True when `got` equals `expected`, where "@NOW@" in `expected` matches a creation time.
@@ -440,6 +380,48 @@ bool matches_with_times(const std::string& expected, const std::string& got)
         }
     }
     return g == got.size();
+}
+
+// The lines of `text`, each with its line feed where it has one.
+std::vector<std::string> lines_of(const std::string& text)
+{
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = std::min(text.find('\n', at), text.size() - 1) + 1;
+        lines.push_back(text.substr(at, end - at));
+        at = end;
+    }
+    return lines;
+}
+
+// Line `index` of `lines` and the few around it, numbered from 1 and made visible, the line
+// itself marked with ">"; past the last line, "(end)" is shown there.
+std::string excerpt(const std::vector<std::string>& lines, std::size_t index)
+{
+    constexpr std::size_t AROUND = 2;
+    std::string shown;
+    for (std::size_t i = index > AROUND ? index - AROUND : 0; i <= index + AROUND; ++i) {
+        if (i > lines.size() || (i == lines.size() && i != index))
+            break;
+        shown += (i == index ? "  > " : "    ") + std::to_string(i + 1) + ": ";
+        shown += i < lines.size() ? visible(lines[i]) : "(end)";
+        if (shown.back() != '\n')
+            shown += '\n';
+    }
+    return shown;
+}
+
+// Where `got` first departs from `expected`, line by line ("@NOW@" matching a creation time):
+// that line's number and the lines around it on both sides.
+std::string line_difference(const std::string& expected, const std::string& got)
+{
+    const std::vector<std::string> want = lines_of(expected), have = lines_of(got);
+    std::size_t first = 0;
+    while (first < want.size() && first < have.size() &&
+           matches_with_times(want[first], have[first]))
+        ++first;
+    return "differs at line " + std::to_string(first + 1) + "\nexpected:\n" + excerpt(want, first) +
+           "got:\n" + excerpt(have, first);
 }
 
 const char* kind_name(Kind kind)
@@ -481,10 +463,9 @@ void expect_tree(const std::vector<Entry>& expected_entries, std::vector<Entry> 
             EXPECT_EQ(want.sparse_size, have.sparse_size) << want.path << ": size";
         } else if (want.kind == Kind::file || want.kind == Kind::symlink) {
             const std::string content = replace_all(want.content, "@ROOT@", root);
-            EXPECT_TRUE(matches_with_times(content, have.content))
-                << want.path << ": contents differ\nexpected:\n"
-                << visible(content) << "\ngot:\n"
-                << visible(have.content);
+            if (!matches_with_times(content, have.content))
+                ADD_FAILURE() << want.path << ": contents "
+                              << line_difference(content, have.content);
         }
     }
 }
@@ -509,6 +490,62 @@ Command command_for(const std::vector<std::string>& args, const std::vector<std:
     }
     command.argv.insert(command.argv.end(), args.begin(), args.end());
     return command;
+}
+
+Started start_run(Command command, const ChildSetup& setup, int seconds)
+{
+    std::vector<char*> argv, envp;
+    for (std::string& word : command.argv)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    for (std::string& setting : command.env)
+        envp.push_back(setting.data());
+    envp.push_back(nullptr);
+    std::fflush(nullptr);
+    const Started run{fork(), std::chrono::steady_clock::now() + std::chrono::seconds(seconds)};
+    if (run.pid == 0) {
+        if (setup.in < 0 || dup2(setup.in, 0) < 0 || !put_stream(setup.out, 1) ||
+            !put_stream(setup.err, 2) || chdir(setup.directory.c_str()) != 0)
+            _exit(126);
+        signal(SIGPIPE, SIG_DFL);
+        if (setup.file_size_limit) {
+            signal(SIGXFSZ, SIG_DFL); // as after "ulimit -f" in a shell: the signal ends a writer
+            const auto limit = static_cast<rlim_t>(*setup.file_size_limit);
+            const struct rlimit size_limit = {limit, limit};
+            if (setrlimit(RLIMIT_FSIZE, &size_limit) != 0)
+                _exit(126);
+        }
+        umask(022);
+        execve(command.program.c_str(), argv.data(), envp.data());
+        _exit(127);
+    }
+    return run;
+}
+
+int finish_run(const Started& run)
+{
+    int status = -1;
+    while (run.pid > 0 && waitpid(run.pid, &status, WNOHANG) != run.pid) {
+        if (std::chrono::steady_clock::now() > run.deadline) {
+            kill(run.pid, SIGKILL);
+            waitpid(run.pid, &status, 0);
+            return -1;
+        }
+        usleep(2000);
+    }
+    return run.pid > 0 ? status : -1;
+}
+
+std::vector<std::string> names_in(const std::string& directory)
+{
+    std::vector<std::string> names;
+    if (DIR* stream = opendir(directory.c_str())) {
+        while (const struct dirent* item = readdir(stream))
+            if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0)
+                names.emplace_back(item->d_name);
+        closedir(stream);
+    }
+    return names;
 }
 
 std::string binary_path()
@@ -546,7 +583,7 @@ void remove_tree(const std::string& path)
         return;
     if (S_ISDIR(info.st_mode)) {
         chmod(path.c_str(), 0700);
-        for (const std::string& name : directory_order(path))
+        for (const std::string& name : names_in(path))
             remove_tree(path + "/" + name);
         rmdir(path.c_str());
     } else {
@@ -577,54 +614,32 @@ std::vector<std::string> child_environment(const std::vector<std::string>& suite
 
 Entry file(std::string path, std::string content, mode_t mode)
 {
-    Entry entry;
-    entry.path = std::move(path);
-    entry.content = std::move(content);
-    entry.mode = mode;
-    return entry;
+    return {std::move(path), Kind::file, std::move(content), mode};
 }
 
 Entry dir(std::string path, mode_t mode)
 {
-    Entry entry;
-    entry.path = std::move(path);
-    entry.kind = Kind::directory;
-    entry.mode = mode;
-    return entry;
+    return {std::move(path), Kind::directory, "", mode};
 }
 
 Entry link(std::string path, std::string target)
 {
-    Entry entry;
-    entry.path = std::move(path);
-    entry.kind = Kind::symlink;
-    entry.content = std::move(target);
-    return entry;
+    return {std::move(path), Kind::symlink, std::move(target)};
 }
 
 Entry fifo(std::string path)
 {
-    Entry entry;
-    entry.path = std::move(path);
-    entry.kind = Kind::fifo;
-    return entry;
+    return {std::move(path), Kind::fifo};
 }
 
 Entry unix_socket(std::string path)
 {
-    Entry entry;
-    entry.path = std::move(path);
-    entry.kind = Kind::socket;
-    return entry;
+    return {std::move(path), Kind::socket};
 }
 
 Entry hard_link(std::string path, std::string existing)
 {
-    Entry entry;
-    entry.path = std::move(path);
-    entry.kind = Kind::hard_link;
-    entry.content = std::move(existing);
-    return entry;
+    return {std::move(path), Kind::hard_link, std::move(existing)};
 }
 
 Case on_console(Case c, Console console)
@@ -635,6 +650,7 @@ Case on_console(Case c, Console console)
 
 Outcome run_case(const Case& c)
 {
+    SCOPED_TRACE("row " + c.name);
     Outcome outcome;
     char root_template[] = "/tmp/zantra-cli-XXXXXX";
     const char* made = mkdtemp(root_template);
@@ -652,7 +668,7 @@ Outcome run_case(const Case& c)
     for (const Entry& entry : c.before)
         set_mtime(work, entry);
 
-    outcome.directory_order = directory_order(work);
+    outcome.directory_order = names_in(work);
     const int status = spawn(root, c);
     if (status == -1)
         ADD_FAILURE() << "zantra did not end within " << TIMEOUT_SECONDS << " s and was killed";
@@ -670,16 +686,15 @@ Outcome run_case(const Case& c)
 
 void expect_outcome(const Case& c, const Outcome& outcome)
 {
+    SCOPED_TRACE("row " + c.name);
     EXPECT_EQ(c.status, outcome.status) << "exit status";
     const std::string out = replace_all(
         c.out_by_order ? c.out_by_order(outcome.directory_order) : c.out, "@ROOT@", outcome.root);
     const std::string err = replace_all(c.err, "@ROOT@", outcome.root);
-    EXPECT_TRUE(out == outcome.out) << "stdout differs\nexpected:\n"
-                                    << visible(out) << "\ngot:\n"
-                                    << visible(outcome.out);
-    EXPECT_TRUE(err == outcome.err) << "stderr differs\nexpected:\n"
-                                    << visible(err) << "\ngot:\n"
-                                    << visible(outcome.err);
+    if (out != outcome.out)
+        ADD_FAILURE() << "stdout " << line_difference(out, outcome.out);
+    if (err != outcome.err)
+        ADD_FAILURE() << "stderr " << line_difference(err, outcome.err);
     expect_tree(c.after ? *c.after : c.before, outcome.tree, outcome.root);
 }
 
@@ -688,6 +703,11 @@ std::string crc_of(const std::string& content)
     uLong crc = crc32(0L, Z_NULL, 0);
     crc = crc32(crc, reinterpret_cast<const Bytef*>(content.data()),
                 static_cast<uInt>(content.size()));
+    return crc_hex(crc);
+}
+
+std::string crc_hex(unsigned long crc)
+{
     char hex[16];
     std::snprintf(hex, sizeof hex, "%08lX", crc);
     return hex;

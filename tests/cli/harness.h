@@ -2,6 +2,7 @@
 // leaves behind: exit status, exact standard output and error, and the directory tree.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -118,7 +119,34 @@ struct Command {
 };
 Command command_for(const std::vector<std::string>& args, const std::vector<std::string>& env);
 
-// Adds a GoogleTest failure for every difference between the case's expectations and the outcome.
+// How start_run sets up a child: its working directory, standard input (-1: something the run
+// needed could not be made, and the child ends with status 126 at once), standard output and
+// error (-1: closed), and the largest file it may write, when limited.
+struct ChildSetup {
+    std::string directory;
+    int in = -1;
+    int out = -1;
+    int err = -1;
+    std::optional<off_t> file_size_limit;
+};
+
+// A run started in the background, and the time after which it counts as hung.
+struct Started {
+    pid_t pid = -1;
+    std::chrono::steady_clock::time_point deadline;
+};
+
+// Starts `command` with the descriptors of `setup`, SIGPIPE at its default and umask 022, to be
+// killed as hung after `seconds`; a child that cannot be set up ends with status 126, one whose
+// program cannot be run with 127. The pid is -1 when fork fails.
+Started start_run(Command command, const ChildSetup& setup, int seconds);
+
+// Waits for a run and returns its wait status; -1 when it never started, or was still going at
+// its deadline and has been killed.
+int finish_run(const Started& run);
+
+// Adds a GoogleTest failure, traced to the row's name, for every difference between the case's
+// expectations and the outcome; a text that differs is shown from its first differing line.
 void expect_outcome(const Case& c, const Outcome& outcome);
 
 // The binary under test: the environment's ZANTRA_TEST_BINARY when set, else the one built.
@@ -126,6 +154,10 @@ std::string binary_path();
 
 // The whole contents of a file; empty when it cannot be opened. Never waits on a FIFO.
 std::string read_file(const std::string& path);
+
+// The names in a directory but "." and "..", in the order readdir gives them; none when it
+// cannot be opened.
+std::vector<std::string> names_in(const std::string& directory);
 
 // Creates or replaces a file (mode 0644 less the umask) holding `content`; a failure fails the
 // test.
@@ -136,6 +168,9 @@ void remove_tree(const std::string& path);
 
 // The CRC-32 of `content` as eight upper-case hex digits, computed with zlib.
 std::string crc_of(const std::string& content);
+
+// A CRC-32 as eight upper-case hex digits.
+std::string crc_hex(unsigned long crc);
 
 // The usage text as printed for argv[0] "zantra".
 std::string usage_text();

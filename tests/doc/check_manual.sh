@@ -42,4 +42,5 @@ done
 if [ "$failed" -ne 0 ]; then
     exit 1
 fi
+# shellcheck disable=SC2086 # one letter a word
 printf 'check_manual: %s is clean and describes -%s\n' "$page" "$(printf '%s' $options v | tr -d ' ')"

@@ -47,6 +47,7 @@ for hook in zantra-post-check.sh zantra-pure-upload.sh zantra-proftpd-exec.sh; d
 done
 
 version=$("$zantra" -v) || fail "zantra -v ended with status $?"
+# shellcheck disable=SC2016 # the "$Revision" is the text zantra prints
 [ "$version" = 'ZANTRA for UNiX, $Revision: 1.18 $' ] || fail "zantra -v printed: $version"
 
 release=$scratch/release

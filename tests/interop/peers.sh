@@ -235,10 +235,9 @@ zantra_catches_damage() {
 peer_lists() {
     for writer in rhash cksfv; do
         start "$writer writes, zantra verifies"
+        # shellcheck disable=SC2086 # one word per volume
         case $writer in
-        # shellcheck disable=SC2086
         rhash) "$rhash" --sfv $VOLUMES >"$scratch/pristine/$writer.sfv" ;;
-        # shellcheck disable=SC2086
         cksfv) "$cksfv" $VOLUMES >"$scratch/pristine/$writer.sfv" ;;
         esac
         cp "$scratch/pristine/$writer.sfv" list.sfv

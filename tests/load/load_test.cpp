@@ -15,7 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <set>
 #include <string>
@@ -28,7 +27,9 @@
 namespace
 {
 
+using zantra_cli::crc_hex;
 using zantra_cli::crc_of;
+using zantra_cli::names_in;
 using zantra_cli::read_file;
 using zantra_cli::remove_tree;
 using zantra_cli::write_file;
@@ -42,83 +43,41 @@ std::string make_temp_dir()
     return made != nullptr ? made : "";
 }
 
-std::string hex(uLong crc)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "%08lX", crc);
-    return text;
-}
-
 // Every name in a directory with its kind and, for files, contents: what two runs must agree on.
 std::set<std::string> listing(const std::string& directory)
 {
     std::set<std::string> names;
-    if (DIR* stream = opendir(directory.c_str())) {
-        while (const struct dirent* item = readdir(stream)) {
-            const std::string name = item->d_name;
-            if (name == "." || name == "..")
-                continue;
-            struct stat info {
-            };
-            lstat((directory + "/" + name).c_str(), &info);
-            names.insert(name + (S_ISDIR(info.st_mode)
-                                     ? " dir " + std::to_string(info.st_mode & 07777)
-                                     : " file " + crc_of(read_file(directory + "/" + name))));
-        }
-        closedir(stream);
+    for (const std::string& name : names_in(directory)) {
+        struct stat info {
+        };
+        lstat((directory + "/" + name).c_str(), &info);
+        names.insert(name + (S_ISDIR(info.st_mode)
+                                 ? " dir " + std::to_string(info.st_mode & 07777)
+                                 : " file " + crc_of(read_file(directory + "/" + name))));
     }
     return names;
 }
 
-// A run started in the background: its id and the file its standard output goes to.
-struct Started {
-    pid_t pid = -1;
-    std::chrono::steady_clock::time_point at;
-};
-
-Started start(const std::string& directory, const std::vector<std::string>& args,
-              const std::string& out_path)
+// Starts a run in `directory` with its standard output to `out_path`, its error to /dev/null.
+zantra_cli::Started start(const std::string& directory, const std::vector<std::string>& args,
+                          const std::string& out_path)
 {
-    zantra_cli::Command command = zantra_cli::command_for(args, {});
-    std::vector<char*> argv, envp;
-    for (std::string& word : command.argv)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
-    for (std::string& setting : command.env)
-        envp.push_back(setting.data());
-    envp.push_back(nullptr);
-    std::fflush(nullptr);
-    Started started;
-    started.at = std::chrono::steady_clock::now();
-    started.pid = fork();
-    if (started.pid == 0) {
-        const int in = open("/dev/null", O_RDONLY);
-        const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = open("/dev/null", O_WRONLY);
-        if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
-            dup2(err, 2) < 0 || chdir(directory.c_str()) != 0)
-            _exit(126);
-        execve(command.program.c_str(), argv.data(), envp.data());
-        _exit(127);
-    }
-    return started;
+    const zantra_cli::ChildSetup setup{directory, open("/dev/null", O_RDONLY),
+                                       open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600),
+                                       open("/dev/null", O_WRONLY), std::nullopt};
+    const zantra_cli::Started run =
+        zantra_cli::start_run(zantra_cli::command_for(args, {}), setup, HANG_SECONDS);
+    for (const int fd : {setup.in, setup.out, setup.err})
+        if (fd >= 0)
+            close(fd);
+    return run;
 }
 
 // Waits for a run; the exit status, or -1 when it died of a signal or was killed as hung.
-int finish(const Started& run)
+int finish(const zantra_cli::Started& run)
 {
-    for (;;) {
-        int status = 0;
-        const pid_t done = waitpid(run.pid, &status, WNOHANG);
-        if (done == run.pid)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        if (std::chrono::steady_clock::now() - run.at > std::chrono::seconds(HANG_SECONDS)) {
-            kill(run.pid, SIGKILL);
-            waitpid(run.pid, &status, 0);
-            return -1;
-        }
-        usleep(2000);
-    }
+    const int status = zantra_cli::finish_run(run);
+    return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 struct Result {
@@ -217,7 +176,7 @@ TEST(Load, ConcurrentGlftpdRunsLeaveWhatAQuietRunLeaves)
 
     // Four runs at a time for 15 seconds, -T, -t and -m in turn, all in glftpd mode.
     Random random{99};
-    std::vector<Started> running;
+    std::vector<zantra_cli::Started> running;
     int started_runs = 0, bad_statuses = 0;
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
     while (std::chrono::steady_clock::now() < end || !running.empty()) {
@@ -236,7 +195,7 @@ TEST(Load, ConcurrentGlftpdRunsLeaveWhatAQuietRunLeaves)
             ++started_runs;
             continue;
         }
-        const Started oldest = running.front();
+        const zantra_cli::Started oldest = running.front();
         running.erase(running.begin());
         const int status = finish(oldest);
         if (status < 0 || status > 2)
@@ -315,7 +274,7 @@ TEST(Load, FileCutAndRegrownWhileReadGetsTheCrcOfOneMomentOrNone)
         for (std::size_t at = 0; at < text.size(); at += page) {
             crc = crc32(crc, reinterpret_cast<const Bytef*>(text.data() + at), page);
             if (at + page >= text.size() / 2)
-                moments.insert(hex(crc));
+                moments.insert(crc_hex(crc));
         }
     }
 
@@ -389,12 +348,8 @@ bool is_completion_name(const std::string& name)
 void run_and_check(const std::string& release, const std::vector<std::string>& args)
 {
     finish(start(release, args, "/dev/null"));
-    int completion_dirs = 0;
-    if (DIR* stream = opendir(release.c_str())) {
-        while (const struct dirent* item = readdir(stream))
-            completion_dirs += is_completion_name(item->d_name) ? 1 : 0;
-        closedir(stream);
-    }
+    const std::vector<std::string> names = names_in(release);
+    const auto completion_dirs = std::count_if(names.begin(), names.end(), is_completion_name);
     if (completion_dirs > 1)
         write_file(release + "/../faults", std::to_string(completion_dirs) + " completion dirs\n");
 }
@@ -666,7 +621,7 @@ TEST(Large, FiveGibSparseFileCrcAndSize)
     const uLong tail_crc = crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(tail.data()),
                                  static_cast<uInt>(tail.size()));
     const std::string expected =
-        hex(crc32_combine64(crc_of_zeros(hole), tail_crc, static_cast<z_off64_t>(tail.size())));
+        crc_hex(crc32_combine64(crc_of_zeros(hole), tail_crc, static_cast<z_off64_t>(tail.size())));
 
     const Result created = run(work, {"-c", "-d", "x.sfv", "big.r00"});
     EXPECT_EQ(created.status, 0);
