@@ -10,9 +10,12 @@ trap 'rm -rf "$release"' EXIT
 cd "$release"
 
 # Five archive volumes of 256 KiB each and an .nfo, with contents that differ per volume.
+make_volume() {
+    awk -v seed="$1" 'BEGIN { for (i = 0; i < 8192; i++) printf "%s line %08d of the sample\n", seed, i }' \
+        | head -c 262144 > "sample.$1"
+}
 for volume in rar r00 r01 r02 r03; do
-    awk -v seed="$volume" 'BEGIN { for (i = 0; i < 8192; i++) printf "%s line %08d of the sample\n", seed, i }' \
-        | head -c 262144 > "sample.$volume"
+    make_volume "$volume"
 done
 printf 'Sample release, made by examples/sample-release.sh\n' > sample.nfo
 
@@ -34,13 +37,17 @@ step "zantra -T sample.sfv   (the whole release is intact: status 0)"
 expect 0 "$zantra" -T sample.sfv
 
 step "Damage sample.r01 and remove sample.r03, then: zantra -g -T sample.sfv   (status 2)"
+echo "(the damaged volume is moved to .bad; both get a .missing marker until tested good)"
 printf 'X' | dd of=sample.r01 bs=1 seek=1000 conv=notrunc 2>/dev/null
 rm sample.r03
 expect 2 "$zantra" -g -T sample.sfv
 ls -l
 
-step "zantra -g -t sample.sfv sample.r01   (a bad file is moved to .bad: status 1)"
-expect 1 "$zantra" -g -t sample.sfv sample.r01
+step "A good sample.r01 is uploaded again, then: zantra -g -t sample.sfv sample.r01   (status 0)"
+echo "(tested good: its marker and the .bad copy go), then: zantra -g -m sample.sfv"
+make_volume r01
+expect 0 "$zantra" -g -t sample.sfv sample.r01
+expect 0 "$zantra" -g -m sample.sfv
 ls
 
 step "zantra -m sample.sfv   (counts only, reads nothing: status 0)"
