@@ -3,8 +3,5 @@
 set(ZANTRA_CROSS_TRIPLET i686-linux-gnu)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 include(${CMAKE_CURRENT_LIST_DIR}/debian-cross.cmake)
-# A kernel without it names another emulator (qemu-i386) on the command line.
-if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
-  set(CMAKE_CROSSCOMPILING_EMULATOR
-      /usr/i686-linux-gnu/lib/ld-linux.so.2 --library-path /usr/i686-linux-gnu/lib)
-endif()
+set(CMAKE_CROSSCOMPILING_EMULATOR
+    /usr/i686-linux-gnu/lib/ld-linux.so.2 --library-path /usr/i686-linux-gnu/lib)
