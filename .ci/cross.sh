@@ -5,7 +5,8 @@
 # build registers (the CRC-32 variants of other architectures aside), none skipped.
 #
 #   i686     32-bit: 64-bit file offsets and times; unit, black-box, load and large-input
-#            tests (the 5 GiB sparse file), run natively through the cross loader
+#            tests (the 5 GiB sparse file), run natively through the cross loader; on a
+#            kernel without 32-bit support, the unit tests alone, under qemu-i386
 #   s390x    big-endian: unit and black-box tests under qemu
 #   aarch64  the ARMv8 CRC32 folds (each must run) and the black-box tests under qemu
 #
@@ -65,13 +66,16 @@ if [ -n "$missing" ]; then
     # shellcheck disable=SC2086 # one word per package
     apt_get install -y $missing >/dev/null
 fi
-# A kernel built without 32-bit support cannot start i686 programs (nor can qemu-i386 run the
-# suite in time): the i686 build is then compiled, warnings as errors, but not run, and its
-# tests are discovered only when they run, so that building does not start them.
-build_only=""
+# A kernel built without 32-bit support cannot start i686 programs. qemu-i386 can, but Debian
+# 12's (7.2) hangs in the child of every fork() of a dynamically linked i386 program, and the
+# black-box harness forks for each run: there only the unit tests run, under qemu-i386.
+only_label=""
+emulator_setting=""
 if [ "$target" = i686 ] && ! "/usr/$triplet/lib/ld-linux.so.2" --version >/dev/null 2>&1; then
-    build_only="-DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST"
-    echo "cross-i686: this kernel cannot run 32-bit programs: the i686 build is compiled, not run"
+    emulator=qemu-i386-static only_label=unit leave_out_labels=""
+    emulator_setting="-DCMAKE_CROSSCOMPILING_EMULATOR=$emulator;-L;/usr/$triplet"
+    command -v "$emulator" >/dev/null 2>&1 || { apt_update && apt_get install -y qemu-user-static >/dev/null; }
+    echo "cross-i686: this kernel cannot run 32-bit programs: only the unit tests run, under $emulator"
 fi
 generator=""
 command -v ninja >/dev/null 2>&1 && generator="-G Ninja"
@@ -98,16 +102,15 @@ elapsed "GoogleTest and zlib ready"
 # shellcheck disable=SC2086
 cmake -S "$top" -B "$out/zantra" $generator -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DZANTRA_WERROR=ON \
     -DGTest_DIR="$sysroot/lib/cmake/GTest" -DZLIB_INCLUDE_DIR="$sysroot/usr/include" \
-    -DZLIB_LIBRARY="$sysroot/usr/lib/$multiarch/libz.a" $build_only
+    -DZLIB_LIBRARY="$sysroot/usr/lib/$multiarch/libz.a" ${emulator_setting:+"$emulator_setting"}
 cmake --build "$out/zantra" -j2
 elapsed "built"
-[ -z "$build_only" ] || exit 0
 
 host_tools='^(interop|manual|install|site)\.'
 log="$out/ctest.log"
 status=0
 ZANTRA_TEST_WRAPPER=$wrapper ctest --test-dir "$out/zantra" --output-on-failure -j2 \
-    -E "$host_tools" ${leave_out_labels:+-LE "$leave_out_labels"} >"$log" 2>&1 || status=$?
+    -E "$host_tools" ${leave_out_labels:+-LE "$leave_out_labels"} ${only_label:+-L "$only_label"} >"$log" 2>&1 || status=$?
 tail -n 15 "$log"
 elapsed "tested"
 [ "$status" -eq 0 ] || { echo "cross-$target: tests failed (status $status); see $log" >&2; exit 1; }
@@ -120,7 +123,7 @@ fi
 # CRC-32 variants compiled for one architecture only.
 names() {
     # shellcheck disable=SC2086
-    ctest --test-dir "$1" -N -E "$host_tools" ${leave_out_labels:+-LE "$leave_out_labels"} |
+    ctest --test-dir "$1" -N -E "$host_tools" ${leave_out_labels:+-LE "$leave_out_labels"} ${only_label:+-L "$only_label"} |
         sed -n 's/^ *Test *#[0-9]*: //p' | grep -v '^AllCompiled/' | sort
 }
 names "$reference" >"$out/tests.x86_64"
