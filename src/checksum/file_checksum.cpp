@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
@@ -62,17 +63,28 @@ int open_regular_file(const std::string& path, Links links, struct stat& info)
     return fd;
 }
 
-// True when the file still has the size and modification time it had when it was opened and
-// `length` bytes, its whole size, were read: no one cut, grew or rewrote it meanwhile, so the
-// bytes read are its contents at one moment. A file cut below the point already read would
-// otherwise be given the CRC of bytes it never held.
-bool unchanged_while_read(int fd, const struct stat& before, std::uint64_t length)
+FileIdentity identity_of(const struct stat& info)
 {
+    return FileIdentity{info.st_dev, info.st_ino, info.st_size, modification_time(info)};
+}
+
+// One read of the open file from its start: its CRC when it was read whole and did not change
+// meanwhile. `changed` tells a change (a write, a time set) from a failed read.
+std::optional<std::uint32_t> read_once(int fd, const struct stat& before, bool& changed)
+{
+    changed = false;
+    if (lseek(fd, 0, SEEK_SET) != 0)
+        return std::nullopt;
+    const std::optional<Folded> folded =
+        fold_descriptor(fd, static_cast<std::uint64_t>(before.st_size));
     struct stat after {
     };
-    return fstat(fd, &after) == 0 && after.st_size == before.st_size &&
-           same_modification_time(after, before) &&
-           static_cast<std::uint64_t>(after.st_size) == length;
+    if (fstat(fd, &after) != 0)
+        return std::nullopt;
+    changed = after.st_size != before.st_size || !same_modification_time(after, before);
+    if (!folded || changed || static_cast<std::uint64_t>(after.st_size) != folded->length)
+        return std::nullopt;
+    return folded->crc;
 }
 
 } // namespace
@@ -85,6 +97,29 @@ bool is_same_unchanged(const struct stat& info, const FileIdentity& identity)
            modified.tv_nsec == identity.modified.tv_nsec;
 }
 
+void wait_while_arriving(const FileIdentity& read)
+{
+    struct timespec now {
+    };
+    if (clock_gettime(CLOCK_REALTIME, &now) != 0)
+        return;
+    // In halves first, so that no time a file can carry, however far off, overflows.
+    const long long halves = static_cast<long long>(now.tv_sec) / 2 - read.modified.tv_sec / 2;
+    if (halves > ARRIVING_MS / 1000 + 1)
+        return;
+    const long long age_ms =
+        halves < -1 ? -1
+                    : (static_cast<long long>(now.tv_sec) - read.modified.tv_sec) * 1000 +
+                          (now.tv_nsec - read.modified.tv_nsec) / 1000000;
+    if (age_ms >= ARRIVING_MS)
+        return;
+    // A time in the future (a clock set wrong, or one an uploader chose) waits the longest.
+    const long long wait_ms = age_ms < 0 ? ARRIVING_MS : ARRIVING_MS - age_ms;
+    const struct timespec wait = {static_cast<time_t>(wait_ms / 1000),
+                                  static_cast<long>(wait_ms % 1000) * 1000000L};
+    nanosleep(&wait, nullptr);
+}
+
 std::optional<std::uint32_t> crc32_of_file_quietly(const std::string& path, FileIdentity* read_from,
                                                    Links links)
 {
@@ -92,16 +127,24 @@ std::optional<std::uint32_t> crc32_of_file_quietly(const std::string& path, File
     struct stat opened {
     };
     const int fd = open_regular_file(path, links, opened);
-    if (fd >= 0) {
+    if (fd < 0)
+        return crc;
+    // A file written to, or whose time is set, while it is read (a client that sets the time
+    // of its upload as it ends) is read again once it has been quiet for a while: READS_AT_MOST
+    // in all. The identity is that of the read that decided.
+    for (int reads = 1;; ++reads) {
         if (read_from != nullptr)
-            *read_from = FileIdentity{opened.st_dev, opened.st_ino, opened.st_size,
-                                      modification_time(opened)};
-        const auto size = static_cast<std::uint64_t>(opened.st_size);
-        const std::optional<Folded> folded = fold_descriptor(fd, size);
-        if (folded && unchanged_while_read(fd, opened, folded->length))
-            crc = folded->crc;
-        close(fd);
+            *read_from = identity_of(opened);
+        bool changed = false;
+        crc = read_once(fd, opened, changed);
+        if (crc || !changed || reads == READS_AT_MOST || fstat(fd, &opened) != 0 ||
+            !S_ISREG(opened.st_mode))
+            break;
+        wait_while_arriving(identity_of(opened));
+        if (fstat(fd, &opened) != 0)
+            break;
     }
+    close(fd);
     return crc;
 }
 

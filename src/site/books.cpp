@@ -3,7 +3,6 @@
 #include "site/markers.h"
 
 #include <algorithm>
-#include <ctime>
 #include <sys/stat.h>
 #include <unordered_map>
 
@@ -24,23 +23,6 @@ bool is_changed_in_place(const FileRead& read)
     };
     return lstat(read.path.c_str(), &info) == 0 && info.st_dev == read.file.device &&
            info.st_ino == read.file.inode && !is_same_unchanged(info, read.file);
-}
-
-void wait_while_arriving(const FileIdentity& read)
-{
-    struct timespec now {
-    };
-    if (clock_gettime(CLOCK_REALTIME, &now) != 0)
-        return;
-    const long long age_ms = (static_cast<long long>(now.tv_sec) - read.modified.tv_sec) * 1000 +
-                             (now.tv_nsec - read.modified.tv_nsec) / 1000000;
-    if (age_ms >= ARRIVING_MS)
-        return;
-    // A time in the future (a clock set wrong, or one an uploader chose) waits the longest.
-    const long long wait_ms = age_ms < 0 ? ARRIVING_MS : ARRIVING_MS - age_ms;
-    const struct timespec wait = {static_cast<time_t>(wait_ms / 1000),
-                                  static_cast<long>(wait_ms % 1000) * 1000000L};
-    nanosleep(&wait, nullptr);
 }
 
 ReleaseLock hold_books()

@@ -46,13 +46,6 @@ struct FileRead {
 // its size or modification time has changed since. Never follows a symbolic link.
 [[nodiscard]] bool is_changed_in_place(const FileRead& read);
 
-// A file modified this recently may still be arriving: an upload that pauses looks complete.
-inline constexpr int ARRIVING_MS = 1000;
-
-// Waits until the file of `read` was last modified ARRIVING_MS ago, and at most that long, so
-// that a rename can tell an upload that goes on from one that has ended.
-void wait_while_arriving(const FileIdentity& read);
-
 // Takes the release's lock for a run's bookkeeping. Where it cannot be had (a file system that
 // cannot lock, or a holder past LOCK_WAIT_MS) the books are kept without it: every step here
 // acts only on a file that it finds to be the one read, so runs that meet can leave a marker
