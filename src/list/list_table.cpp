@@ -30,17 +30,14 @@ std::string match_key(std::string_view name)
     return key;
 }
 
-// The name a count of missing files takes from an entry line: the last-blank split's name, less
-// its trailing blanks, when the line ends in a whole CRC (as every SFV tool writes it, so that
-// names with blanks read as the tests of files read them); otherwise the first word.
+// The name a count of missing files takes from an entry line: the last-blank split's name when
+// the line ends in a whole CRC (as every SFV tool writes it, so that names with blanks read as
+// the tests of files read them); otherwise the first word.
 std::string name_to_count(std::string_view line)
 {
     std::optional<SplitEntry> split =
         ends_in_whole_crc(line) ? split_entry_line(line) : std::nullopt;
-    if (!split)
-        return first_word(line);
-    split->name.erase(split->name.find_last_not_of(' ') + 1);
-    return std::move(split->name);
+    return split ? std::move(split->name) : first_word(line);
 }
 
 ListEntry split_by(SplitRule rule, std::string_view line)

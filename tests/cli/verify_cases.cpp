@@ -47,6 +47,9 @@ const std::string NAME_255_A = std::string(250, 'n') + "a.r00";
 const std::string NAME_255_B = std::string(250, 'n') + "b.r00";
 const std::string NAME_255_C = std::string(250, 'n') + "c.r00";
 
+const std::string PADDED =
+    "a.r00    " + crc_of("abc") + "\r\n" + "b.r00\t\t" + crc_of("bee") + "\r\n" + "\t 00000000\r\n";
+
 const std::vector<Entry> RELEASE = {file("rel.sfv", REL_SFV), file("rel.rar", RAR),
                                     file("rel.r00", R00), file("rel.r01", R01),
                                     file("rel.r02", R02)};
@@ -267,14 +270,14 @@ std::vector<Case> test_files_cases()
              t_summary(2, 0, 0, 2),
          "\nFatal error: cannot read file: rel.r02\n"},
 
-        {"GlftpdTrailingBlankNameCarriesItToTheMarker",
-         {file("blank.sfv", "rel.r00  " + crc_of(R00) + "\r\n"), file("rel.r00 ", CORRUPT)},
-         {"-g", "-t", "blank.sfv", "rel.r00 "},
+        {"GlftpdPaddedNameKeepsItsPaddingOffTheMarkers",
+         {file("pad.sfv", "rel.r00 \t " + crc_of(R00) + "\r\n"), file("rel.r00", CORRUPT)},
+         {"-g", "-t", "pad.sfv", "rel.r00"},
          1,
-         heading + tested("rel.r00 ", crc_of(CORRUPT), crc_of(R00), "BAD") + t_summary(1, 0, 1, 0),
+         heading + tested("rel.r00", crc_of(CORRUPT), crc_of(R00), "BAD") + t_summary(1, 0, 1, 0),
          "",
-         std::vector<Entry>{file("blank.sfv", "rel.r00  " + crc_of(R00) + "\r\n"),
-                            file("rel.r00 .bad", CORRUPT), file("rel.r00 .missing", "")}},
+         std::vector<Entry>{file("pad.sfv", "rel.r00 \t " + crc_of(R00) + "\r\n"),
+                            file("rel.r00.bad", CORRUPT), file("rel.r00.missing", "")}},
 
         {"GlftpdNamesOutsideTheDirectoryAreNeverMarked",
          {file("evil.sfv", "sub/x.r00 00000000\r\n../outside/y.r00 00000000\r\n"), dir("sub"),
@@ -446,6 +449,21 @@ std::vector<Case> test_list_cases()
          2,
          whole_heading("long.sfv", false) + checked(NAME_255_C, "c", "c") +
              absent(NAME_255_A, crc_of("a")) + whole_summary(2, 1, 0, 1)},
+
+        // Columns padded with blanks or tabs, as RHash and hkSFV write them.
+        ordered(
+            {"GlftpdPaddedColumnsReachAHundred",
+             {file("pad.sfv", PADDED), file("a.r00", "abc"), file("b.r00", "bee"),
+              file("a.r00.missing", "")},
+             {"-g", "-T", "pad.sfv"},
+             0,
+             {},
+             {},
+             std::vector<Entry>{file("pad.sfv", PADDED), file("a.r00", "abc"), file("b.r00", "bee"),
+                                dir(completion("100"), 0777)}},
+            whole_heading("pad.sfv", true),
+            {{"a.r00", checked("a.r00", "abc", "abc")}, {"b.r00", checked("b.r00", "bee", "bee")}},
+            status_line("100") + whole_summary(2, 2, 0, 0)),
 
         {"NameTabCrcSplitsAtTheTab",
          {file("tab.sfv", "a.r00\t" + crc_of("abc") + "\r\n"), file("a.r00", "abc")},
@@ -622,15 +640,15 @@ std::vector<Case> count_missing_cases()
          heading + "Using glftpd mode\n" + status_line("000"),
          "",
          std::vector<Entry>{file("e.sfv", ""), dir(completion("000"), 0777)}},
-        // A name with blanks is whole before a whole CRC (less the blank that pads it); any
-        // other line gives its first word.
+        // A name with blanks is whole before a whole CRC (less the blanks or tabs that pad it);
+        // any other line gives its first word.
         {"NamesWithBlanksBeforeAWholeCrc",
          {file("w.sfv",
                "Some File.r00  00000000\r\nOther File.r00 1F\r\nTab File.r00\t00000000\r\n"),
           file("Some File.r00", ""), file("Other", ""), file("Tab File.r00", "")},
          {"-m", "w.sfv"},
          0,
-         heading + count_table(3, 2, 1)},
+         heading + count_table(3, 3, 0)},
         {"GlftpdNamesWithBlanks",
          {file("b.sfv", blanks), file("My Movie 2009.r00", "a"), file("My Movie 2009.r01", "b")},
          {"-g", "-m", "b.sfv"},
@@ -639,6 +657,14 @@ std::vector<Case> count_missing_cases()
          "",
          std::vector<Entry>{file("b.sfv", blanks), file("My Movie 2009.r00", "a"),
                             file("My Movie 2009.r01", "b"), dir(completion("100"), 0777)}},
+        {"GlftpdPaddedColumns",
+         {file("pad.sfv", PADDED), file("a.r00", "abc"), file("b.r00", "bee")},
+         {"-g", "-m", "pad.sfv"},
+         0,
+         heading + "Using glftpd mode\n" + status_line("100"),
+         "",
+         std::vector<Entry>{file("pad.sfv", PADDED), file("a.r00", "abc"), file("b.r00", "bee"),
+                            dir(completion("100"), 0777)}},
         {"GlftpdNameTooLongForAMarkerIsNotCounted",
          {file("n.sfv", LONG_NAME + "\r\n"), file(LONG_NAME, "")},
          {"-g", "-m", "n.sfv"},
