@@ -4,7 +4,6 @@
 #include "list/list_file_reader.h"
 #include "list/list_line_rules.h"
 #include "list/names.h"
-#include "site/markers.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -127,15 +126,7 @@ void offer_to_operands(const SplitEntry& entry, std::span<const std::string> ope
     }
 }
 
-bool is_completion_dir_entry(std::string_view name, EntryType type)
-{
-    const std::string_view tail = std::string_view(COMPLETION_TEMPLATE).substr(5);
-    return (type == EntryType::directory || type == EntryType::unknown) &&
-           name.size() == std::string_view(COMPLETION_TEMPLATE).size() && name[0] == '[' &&
-           name.substr(5) == tail;
-}
-
-DirectoryScan scan_directory(ListTable& table, bool glftpd_mode, const MatchAction& on_match)
+DirectoryScan scan_directory(ListTable& table, const MatchAction& on_match)
 {
     DirectoryScan scan;
     DIR* directory = opendir(".");
@@ -149,8 +140,6 @@ DirectoryScan scan_directory(ListTable& table, bool glftpd_mode, const MatchActi
         }
         const std::string name = item->d_name;
         const EntryType type = entry_type(*item);
-        if (glftpd_mode && is_completion_dir_entry(name, type))
-            scan.completion_dirs.push_back(name);
         if (type != EntryType::regular && type != EntryType::unknown)
             continue;
         const std::optional<std::size_t> tested = find_listed(table, name);

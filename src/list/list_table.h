@@ -92,9 +92,6 @@ using MatchAction = std::function<void(std::size_t index, const std::string& nam
 
 // What a walk of the current directory saw.
 struct DirectoryScan {
-    // In glftpd mode, every completion directory seen, in directory order (runs that met in one
-    // directory can leave more than one).
-    std::vector<std::string> completion_dirs;
     bool complete = true; // false when the directory could not be opened or read to its end
 };
 
@@ -104,10 +101,6 @@ struct DirectoryScan {
 // that cannot be opened, or whose reading fails part-way, writes "Oh mama! I can't read the
 // current directory ... :-(\n" to standard error and is not complete, since any entry may be
 // present.
-[[nodiscard]] DirectoryScan scan_directory(ListTable& table, bool glftpd_mode,
-                                           const MatchAction& on_match);
-
-// True when a directory entry of this name and type is an earlier completion directory.
-[[nodiscard]] bool is_completion_dir_entry(std::string_view name, EntryType type);
+[[nodiscard]] DirectoryScan scan_directory(ListTable& table, const MatchAction& on_match);
 
 } // namespace zantra

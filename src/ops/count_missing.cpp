@@ -2,9 +2,9 @@
 
 #include "list/list_table.h"
 #include "ops/operations.h"
-#include "site/markers.h"
-#include "site/release_lock.h"
+#include "site/books.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace zantra
@@ -16,36 +16,25 @@ int run_count_missing(const RunOptions& options)
     if (options.glftpd_mode)
         std::printf("Using glftpd mode\n");
     // It reads no file, so the whole run is bookkeeping, under the release's lock.
-    const ReleaseLock lock = options.glftpd_mode ? lock_release() : ReleaseLock();
+    const ReleaseLock lock = options.glftpd_mode ? hold_books() : ReleaseLock();
     ListTable table;
     if (load_list_table(options.list_path, SplitRule::first_word, table, last_line_of(options)) !=
         LoadResult::loaded)
         return 1;
 
-    const DirectoryScan scan = scan_directory(table, options.glftpd_mode, nullptr);
-    if (!scan.complete)
+    if (!scan_directory(table, nullptr).complete)
         return 1;
-    // In glftpd mode a present file counts only when no ".missing" marker stands beside it:
-    // only a run that read it and found it good takes the marker away, and this one reads
-    // nothing, so it leaves the markers of present files as they are.
-    int local = 0;
-    for (const ListEntry& entry : table.entries) {
-        if (!options.glftpd_mode) {
-            local += entry.found ? 1 : 0;
-        } else if (!entry.found) {
-            touch_marker(entry.name, MISSING_SUFFIX);
-        } else if (can_carry_marker(entry.name) && !has_marker(entry.name, MISSING_SUFFIX)) {
-            ++local;
-        }
-    }
-
     const int count = static_cast<int>(table.entries.size());
-    if (options.glftpd_mode)
-        update_completion_dir(scan.completion_dirs, completion_percent(local, count));
-    else
+    if (options.glftpd_mode) {
+        settle_count(table);
+    } else {
+        const auto local =
+            static_cast<int>(std::count_if(table.entries.begin(), table.entries.end(),
+                                           [](const ListEntry& e) { return e.found; }));
         std::printf("[total files listed] [local files] [missing files]\n"
                     "%-4d                 %-4d          %-4d\n",
                     count, local, count - local);
+    }
     std::fflush(stdout);
     return 0;
 }

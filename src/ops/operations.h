@@ -1,8 +1,8 @@
 // The four operations. Each prints its own report and returns the process exit status.
 #pragma once
 
-#include "cli/options.h"
 #include "list/list_file_reader.h"
+#include "ops/run_options.h"
 
 namespace zantra
 {

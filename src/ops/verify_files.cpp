@@ -7,13 +7,11 @@
 #include "list/list_line_rules.h"
 #include "list/list_table.h"
 #include "ops/operations.h"
-#include "site/markers.h"
-#include "site/release_lock.h"
+#include "site/books.h"
 
 #include <cinttypes>
 #include <cstdio>
 #include <optional>
-#include <sys/stat.h>
 #include <vector>
 
 namespace zantra
@@ -27,68 +25,29 @@ struct Tally {
     int missing = 0;
 };
 
-// What one read of a listed operand found.
-struct Reading {
-    bool readable = true;
-    bool good = false;
-    FileIdentity file;
-};
-
-// True when the file at `path` is the file of `read`, with the same size and modification time.
-bool is_unchanged(const std::string& path, const FileIdentity& read)
+// What one read of `operand` found, quietly.
+FileRead read_quietly(const std::string& operand, std::uint32_t listed_crc)
 {
-    struct stat info {
-    };
-    return stat(path.c_str(), &info) == 0 && is_same_unchanged(info, read);
-}
-
-// True when the file at `path` is still the file of `read` (same device and inode) but its size
-// or modification time has changed since: more was written to it, or its time was set after
-// its upload, as clients that keep the source's times do.
-bool is_changed_in_place(const std::string& path, const FileIdentity& read)
-{
-    struct stat info {
-    };
-    return stat(path.c_str(), &info) == 0 && info.st_dev == read.device &&
-           info.st_ino == read.inode && !is_same_unchanged(info, read);
+    FileRead read{operand, {}, Verdict::unreadable, 0};
+    const std::optional<std::uint32_t> local = crc32_of_file_quietly(operand, &read.file);
+    if (local)
+        read.verdict = *local == listed_crc ? Verdict::good : Verdict::bad;
+    return read;
 }
 
 // The verdict of the operand as it is now: the first read's, or, when the file was changed in
-// place since, that of one more read, which prints nothing.
-Reading latest_reading(const std::string& operand, std::uint32_t listed_crc, const Reading& first)
+// place since (more was written to it, or its time was set after its upload, as clients that
+// keep the source's times do), that of one more read, which prints nothing.
+FileRead latest_reading(std::uint32_t listed_crc, const FileRead& first)
 {
-    if (!first.good)
+    if (first.verdict != Verdict::good)
         wait_while_arriving(first.file);
-    if (!is_changed_in_place(operand, first.file))
+    if (!is_changed_in_place(first))
         return first;
-    Reading again;
-    const std::optional<std::uint32_t> local = crc32_of_file_quietly(operand, &again.file);
-    again.readable = local.has_value();
-    again.good = local == listed_crc;
-    if (again.readable && !again.good)
+    FileRead again = read_quietly(first.path, listed_crc);
+    if (again.verdict == Verdict::bad)
         wait_while_arriving(again.file);
     return again;
-}
-
-// The glftpd bookkeeping of a listed operand, under the release's lock. Its ".missing" marker
-// goes only when every read found the file good and it is, at this moment, the file last read.
-// A file that every read found bad is renamed to its ".bad" name when it has not changed since
-// the last; any file that a read found bad is marked, renamed or not. Any other is left as it
-// is, for the hook of whatever changed it.
-void keep_books(const std::string& operand, const SplitEntry& listed, const Reading& first)
-{
-    const Reading last = latest_reading(operand, listed.listed_crc, first);
-    const ReleaseLock lock = lock_release();
-    const bool settled = last.readable && is_unchanged(operand, last.file);
-    if (first.good && last.good && settled) {
-        remove_marker(listed.name, MISSING_SUFFIX);
-        remove_stale_bad_marker(listed.name, last.file);
-        return;
-    }
-    if (!first.good && !last.good && settled)
-        mark_bad(operand, listed.name, last.file);
-    if (!first.good || (last.readable && !last.good))
-        touch_marker(listed.name, MISSING_SUFFIX);
 }
 
 // Completes the progress line of a file found in the list, and in glftpd mode keeps its books.
@@ -103,7 +62,8 @@ void judge_listed(const std::string& operand, std::uint32_t local, const FileIde
     if (!glftpd_mode)
         return;
     std::fflush(stdout);
-    keep_books(operand, listed, Reading{true, good, tested});
+    const FileRead first{operand, tested, good ? Verdict::good : Verdict::bad, 0};
+    settle_tested_file(listed.name, first, latest_reading(listed.listed_crc, first));
 }
 
 // The entry every operand is tested against, from one reading of the list (a pipe can be read

@@ -1,11 +1,14 @@
 #include "site/markers.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace zantra
 {
@@ -112,23 +115,6 @@ void remove_stale_bad_marker(std::string_view listed_name, const FileIdentity& t
         put_back(*held, *path);
 }
 
-void wait_while_arriving(const FileIdentity& read)
-{
-    struct timespec now {
-    };
-    if (clock_gettime(CLOCK_REALTIME, &now) != 0)
-        return;
-    const long long age_ms = (static_cast<long long>(now.tv_sec) - read.modified.tv_sec) * 1000 +
-                             (now.tv_nsec - read.modified.tv_nsec) / 1000000;
-    if (age_ms >= ARRIVING_MS)
-        return;
-    // A time in the future (a clock set wrong, or one an uploader chose) waits the longest.
-    const long long wait_ms = age_ms < 0 ? ARRIVING_MS : ARRIVING_MS - age_ms;
-    const struct timespec wait = {static_cast<time_t>(wait_ms / 1000),
-                                  static_cast<long>(wait_ms % 1000) * 1000000L};
-    nanosleep(&wait, nullptr);
-}
-
 void mark_bad(const std::string& tested_path, std::string_view listed_name,
               const FileIdentity& read)
 {
@@ -176,22 +162,76 @@ class UmaskScope
 
 } // namespace
 
-void update_completion_dir(const std::vector<std::string>& old_names, int percent)
+bool is_completion_dir_entry(std::string_view name, EntryType type)
+{
+    const std::string_view form(COMPLETION_TEMPLATE);
+    return (type == EntryType::directory || type == EntryType::unknown) &&
+           name.size() == form.size() && name[0] == '[' && name.substr(5) == form.substr(5);
+}
+
+namespace
+{
+
+// The names of every completion directory in the current directory but `kept`; none when it
+// cannot be read.
+std::vector<std::string> other_completion_dirs(const std::string& kept)
+{
+    std::vector<std::string> names;
+    DIR* directory = opendir(".");
+    if (directory == nullptr)
+        return names;
+    while (const struct dirent* item = readdir(directory)) {
+        if (item->d_name != kept && is_completion_dir_entry(item->d_name, entry_type(*item)))
+            names.emplace_back(item->d_name);
+    }
+    closedir(directory);
+    return names;
+}
+
+// True when the directory `name` is one this program would make: mode 0777, and empty. Only
+// such a one may be renamed to the new name; any other is left for rmdir to judge.
+bool is_plain_completion_dir(const std::string& name)
+{
+    struct stat info {
+    };
+    if (lstat(name.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || (info.st_mode & 07777) != 0777)
+        return false;
+    DIR* directory = opendir(name.c_str());
+    if (directory == nullptr)
+        return false;
+    bool empty = true;
+    while (const struct dirent* item = readdir(directory)) {
+        const std::string_view entry = item->d_name;
+        if (entry != "." && entry != "..") {
+            empty = false;
+            break;
+        }
+    }
+    closedir(directory);
+    return empty;
+}
+
+} // namespace
+
+void replace_completion_dir(int percent)
 {
     const std::string name = completion_dir_name(percent);
-    bool kept = false;
-    for (const std::string& old_name : old_names) {
-        if (old_name == name)
-            kept = true;
-        else
-            (void)rmdir(old_name.c_str());
-    }
-    if (!kept) {
+    std::vector<std::string> others = other_completion_dirs(name);
+    struct stat info {
+    };
+    const bool standing = lstat(name.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    // The one before is renamed to the new name, so that the listing never shows none, nor two.
+    const auto plain = std::find_if(others.begin(), others.end(), is_plain_completion_dir);
+    if (!standing && plain != others.end() && std::rename(plain->c_str(), name.c_str()) == 0) {
+        others.erase(plain);
+    } else if (!standing) {
         // Made with mode 0777 at once, under an empty umask: a mode change after the mkdir could
         // reach a directory that someone renamed onto the new name meanwhile.
         const UmaskScope no_umask(0);
         (void)mkdir(name.c_str(), 0777);
     }
+    for (const std::string& old_name : others)
+        (void)rmdir(old_name.c_str());
     std::printf("Completion Status: %s\n", name.c_str());
 }
 

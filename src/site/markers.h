@@ -7,13 +7,13 @@
 #pragma once
 
 #include "checksum/file_checksum.h"
+#include "platform/platform.h"
 
 #include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
-#include <vector>
 
 namespace zantra
 {
@@ -61,13 +61,6 @@ void remove_marker(std::string_view listed_name, std::string_view suffix);
 // happens while the marker is being removed. Failures are ignored.
 void remove_stale_bad_marker(std::string_view listed_name, const FileIdentity& tested);
 
-// A file modified this recently may still be arriving: an upload that pauses looks complete.
-inline constexpr int ARRIVING_MS = 1000;
-
-// Waits until the file that was read (`read`) was last modified ARRIVING_MS ago, and at most
-// that long, so that mark_bad can tell an upload that goes on from one that has ended.
-void wait_while_arriving(const FileIdentity& read);
-
 // Renames the tested file, as the command line names it, to the ".bad" marker of
 // `listed_name`, when it is still the file that was read (`read`) and unchanged since.
 // Failures are ignored.
@@ -80,10 +73,15 @@ void mark_bad(const std::string& tested_path, std::string_view listed_name,
 // The completion directory's name for a percentage of 0 to 100.
 [[nodiscard]] std::string completion_dir_name(int percent);
 
-// Replaces the completion directories `old_names` (none, one, or several left by runs that met
-// in one directory) with the one for `percent`, made with mode 0777 whatever the umask, and
-// prints "Completion Status: <name>\n". A directory of that name already there is kept as it
-// is; every other one is removed when empty. Failures are ignored.
-void update_completion_dir(const std::vector<std::string>& old_names, int percent);
+// True when a directory entry of this name and type is a completion directory, of any
+// percentage (EntryType::unknown where the file system does not say).
+[[nodiscard]] bool is_completion_dir_entry(std::string_view name, EntryType type);
+
+// Puts the completion directory for `percent` in the current directory and prints "Completion
+// Status: <name>\n": a directory of that name already there is kept as it is; else an empty one
+// of mode 0777 from before is renamed to it, so that the listing never shows none; else it is
+// made with mode 0777 whatever the umask. Every other completion directory there (left by runs that
+// met, or made by a user) is removed when empty. Failures are ignored.
+void replace_completion_dir(int percent);
 
 } // namespace zantra

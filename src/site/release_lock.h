@@ -11,14 +11,20 @@ class ReleaseLock
 {
   public:
     ReleaseLock() = default;
-    explicit ReleaseLock(int fd) : fd_(fd) {}
     ReleaseLock(ReleaseLock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
     ReleaseLock& operator=(ReleaseLock&&) = delete;
     ReleaseLock(const ReleaseLock&) = delete;
     ReleaseLock& operator=(const ReleaseLock&) = delete;
     ~ReleaseLock();
 
+    // True when this object holds the lock; false for one made empty, or by a lock_release
+    // that went on without it.
+    [[nodiscard]] bool held() const noexcept { return fd_ >= 0; }
+
   private:
+    explicit ReleaseLock(int fd) : fd_(fd) {}
+    friend ReleaseLock lock_release();
+
     int fd_ = -1;
 };
 
@@ -27,8 +33,8 @@ class ReleaseLock
 inline constexpr int LOCK_WAIT_MS = 5000;
 
 // Takes the lock of the release in the current directory, waiting at most LOCK_WAIT_MS. When
-// the file system cannot lock, or the holder does not let go in time, the run goes on without
-// it, as it would with no other run about.
+// the file system cannot lock, or the holder does not let go in time, it returns a lock that is
+// not held(); what a run does then is the book-keeper's to say.
 [[nodiscard]] ReleaseLock lock_release();
 
 } // namespace zantra

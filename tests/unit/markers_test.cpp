@@ -62,5 +62,28 @@ TEST(Markers, CompletionPercentAndName)
     }
 }
 
+TEST(Markers, CompletionDirectoryEntries)
+{
+    struct Case {
+        std::string name;
+        EntryType type;
+        bool completion;
+    };
+    const Case cases[] = {
+        {"[075%]-[-all.files.CRC.ok-]", EntryType::directory, true},
+        {"[075%]-[-all.files.CRC.ok-]", EntryType::unknown, true},
+        {"[075%]-[-all.files.CRC.ok-]", EntryType::regular, false},
+        {"[075%]-[-all.files.CRC.ok-]", EntryType::other, false},
+        {"[xyz!]-[-all.files.CRC.ok-]", EntryType::directory,
+         true}, // the percentage is not examined
+        {"(075%]-[-all.files.CRC.ok-]", EntryType::directory, false},
+        {"[075%]-[-all.files.CRC.ok-]x", EntryType::directory, false},
+        {"[75%]-[-all.files.CRC.ok-]", EntryType::directory, false},
+        {"[075%]-[-ALL.files.CRC.ok-]", EntryType::directory, false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(is_completion_dir_entry(c.name, c.type), c.completion) << c.name;
+}
+
 } // namespace
 } // namespace zantra

@@ -1,0 +1,85 @@
+// The glftpd books of a release: what a run of glftpd mode keeps on disk from what it read.
+//
+// The rule, which every operation keeps through the functions here and nowhere else: a
+// ".missing" marker stands beside every listed name that is not present and verified good. Only
+// a run that read the file good, and finds it still the file it read (same device, inode, size
+// and modification time) under the release's lock, removes it; a file read bad and unchanged is
+// renamed to its ".bad" name and marked; a file that changed since it was read keeps what it
+// has, for the run that reads the newer file. The completion directory shows the share of listed
+// entries that are present and unmarked.
+#pragma once
+
+#include "checksum/file_checksum.h"
+#include "list/list_table.h"
+#include "site/release_lock.h"
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zantra
+{
+
+// What one read of a file found.
+enum class Verdict {
+    unreadable, // it could not be opened or read to its end
+    bad,        // its CRC is not the listed one
+    good,       // its CRC is the listed one
+};
+
+// What a run read: the file's name on disk as it was opened, which file that was and what it
+// held then, the verdict, and (for a whole-list test) the list entry it was tested against.
+struct FileRead {
+    std::string path;
+    FileIdentity file; // inode 0 when nothing could be opened
+    Verdict verdict = Verdict::unreadable;
+    std::size_t entry = 0;
+};
+
+// True when the file at read.path is the file that was read, unchanged since; for a read that
+// opened nothing, when anything at all stands at the path. Never follows a symbolic link: a
+// link put in the file's place is not the file.
+[[nodiscard]] bool is_as_read(const FileRead& read);
+
+// True when the file at read.path is still the file that was read (same device and inode) but
+// its size or modification time has changed since. Never follows a symbolic link.
+[[nodiscard]] bool is_changed_in_place(const FileRead& read);
+
+// A file modified this recently may still be arriving: an upload that pauses looks complete.
+inline constexpr int ARRIVING_MS = 1000;
+
+// Waits until the file of `read` was last modified ARRIVING_MS ago, and at most that long, so
+// that a rename can tell an upload that goes on from one that has ended.
+void wait_while_arriving(const FileIdentity& read);
+
+// Takes the release's lock for a run's bookkeeping. Where it cannot be had (a file system that
+// cannot lock, or a holder past LOCK_WAIT_MS) the books are kept without it: every step here
+// acts only on a file that it finds to be the one read, so runs that meet can leave a marker
+// too many for the next run to settle, never an upload lost or a marker too few.
+[[nodiscard]] ReleaseLock hold_books();
+
+// -t: keeps the books of the listed name an operand matched, from its first read and the latest
+// (the same read when there was one). Under the release's lock, which it takes. Every read good
+// and the latest as read: unmarked, with any stale ".bad" beside it removed. Every read bad and
+// the latest as read: renamed to its ".bad" name. Any read bad, or the latest bad: marked.
+void settle_tested_file(std::string_view listed_name, const FileRead& first,
+                        const FileRead& latest);
+
+// -T, before it reads: marks every listed entry, under a lock the caller holds since its walk.
+void mark_every_entry(const ListTable& table);
+
+// -T, after it read: under the release's lock, which it takes, renames each file read bad and
+// unchanged since (unless several files matched its entry), then walks the directory afresh and
+// settles every entry from this run's reads: absent, or read bad or unreadable and unchanged,
+// marked; read good and unchanged, unmarked with any stale ".bad" removed; anything else as it
+// is. Then replaces the completion directory. False when the directory cannot be read to its
+// end, and nothing after the renames is done.
+[[nodiscard]] bool settle_whole_list(const ListTable& table, const std::vector<FileRead>& reads);
+
+// -m, under a lock the caller holds for the whole run: marks every entry the walk did not find
+// and replaces the completion directory, counting a found entry only when it carries no marker
+// (a name that can carry none never counts: nothing was read).
+void settle_count(const ListTable& table);
+
+} // namespace zantra
