@@ -50,6 +50,25 @@ const std::string NAME_255_C = std::string(250, 'n') + "c.r00";
 const std::string PADDED =
     "a.r00    " + crc_of("abc") + "\r\n" + "b.r00\t\t" + crc_of("bee") + "\r\n" + "\t 00000000\r\n";
 
+// A two-disc tree, its list with both separators and names a list must never reach: through a
+// linked directory or a linked file, outside, from the root, or through an empty component.
+// A file of the directory that takes a name with "\\" whole is tested as a top-level one.
+const std::vector<Entry> TREE = {dir("CD1"),
+                                 file("CD1/a.r00", "abc"),
+                                 dir("CD2"),
+                                 file("CD2/b.r00", "bee"),
+                                 file("sub\\d.r00", "dee"),
+                                 dir("sub"),
+                                 file("sub/d.r00", "other"),
+                                 dir("../outside/CD3"),
+                                 file("../outside/CD3/c.r00", "cee"),
+                                 link("CD3", "../outside/CD3"),
+                                 link("CD1/c.r00", "../../outside/CD3/c.r00")};
+const std::string TREE_SFV = line("CD1/a.r00", "abc") + line("cd2\\B.R00", "bee") +
+                             line("sub\\d.r00", "dee") + line("CD3/c.r00", "cee") +
+                             line("CD1/c.r00", "cee") + line("../outside/CD3/c.r00", "cee") +
+                             line("@ROOT@/outside/CD3/c.r00", "cee") + line("CD1//a.r00", "abc");
+
 const std::vector<Entry> RELEASE = {file("rel.sfv", REL_SFV), file("rel.rar", RAR),
                                     file("rel.r00", R00), file("rel.r01", R01),
                                     file("rel.r02", R02)};
@@ -168,6 +187,12 @@ std::vector<Case> test_files_cases()
          1,
          heading + tested("movie.avi", crc_of("whole"), crc_of("part"), "BAD") +
              t_summary(1, 0, 1, 0)},
+
+        {"SlashOperandMatchesABackslashName",
+         {file("w.sfv", line("CD1\\a.r00", "abc")), dir("CD1"), file("CD1/a.r00", "abc")},
+         {"-t", "w.sfv", "CD1/a.r00"},
+         0,
+         heading + tested("CD1/a.r00", crc_of("abc"), crc_of("abc"), "OK") + t_summary(1, 1, 0, 0)},
 
         {"DirectoryPartDoesNotMatch",
          RELEASE,
@@ -465,6 +490,32 @@ std::vector<Case> test_list_cases()
             {{"a.r00", checked("a.r00", "abc", "abc")}, {"b.r00", checked("b.r00", "bee", "bee")}},
             status_line("100") + whole_summary(2, 2, 0, 0)),
 
+        // Found paths are tested after the walk, in list order, under their names on disk.
+        {"TreeListIsLookedUpComponentByComponent",
+         with(TREE, {file("tree.sfv", TREE_SFV)}),
+         {"-T", "tree.sfv"},
+         2,
+         whole_heading("tree.sfv", false) + checked("sub\\d.r00", "dee", "dee") +
+             checked("CD1/a.r00", "abc", "abc") + checked("CD2/b.r00", "bee", "bee") +
+             absent("CD3/c.r00", crc_of("cee")) + absent("CD1/c.r00", crc_of("cee")) +
+             absent("../outside/CD3/c.r00", crc_of("cee")) +
+             absent("@ROOT@/outside/CD3/c.r00", crc_of("cee")) +
+             absent("CD1//a.r00", crc_of("abc")) + whole_summary(8, 3, 0, 5)},
+
+        // Names with a directory part get no marker and are never renamed to; a path read good
+        // counts.
+        {"GlftpdTreeListMarksAndMovesNothingBelow",
+         {file("t.sfv", line("CD1/a.r00", "abc") + line("CD2\\b.r00", "bee")), dir("CD1"),
+          file("CD1/a.r00", "abc"), dir("CD2"), file("CD2/b.r00", "bad")},
+         {"-g", "-T", "t.sfv"},
+         1,
+         whole_heading("t.sfv", true) + checked("CD1/a.r00", "abc", "abc") +
+             checked("CD2/b.r00", "bee", "bad") + status_line("050") + whole_summary(2, 1, 1, 0),
+         "",
+         std::vector<Entry>{file("t.sfv", line("CD1/a.r00", "abc") + line("CD2\\b.r00", "bee")),
+                            dir("CD1"), file("CD1/a.r00", "abc"), dir("CD2"),
+                            file("CD2/b.r00", "bad"), dir(completion("050"), 0777)}},
+
         {"NameTabCrcSplitsAtTheTab",
          {file("tab.sfv", "a.r00\t" + crc_of("abc") + "\r\n"), file("a.r00", "abc")},
          {"-T", "tab.sfv"},
@@ -657,6 +708,11 @@ std::vector<Case> count_missing_cases()
          "",
          std::vector<Entry>{file("b.sfv", blanks), file("My Movie 2009.r00", "a"),
                             file("My Movie 2009.r01", "b"), dir(completion("100"), 0777)}},
+        {"PathEntriesFoundArePresent",
+         with(TREE, {file("tree.sfv", TREE_SFV)}),
+         {"-m", "tree.sfv"},
+         0,
+         heading + count_table(8, 3, 5)},
         {"GlftpdPaddedColumns",
          {file("pad.sfv", PADDED), file("a.r00", "abc"), file("b.r00", "bee")},
          {"-g", "-m", "pad.sfv"},
