@@ -55,25 +55,30 @@ std::string_view without_line_end(std::string_view line)
     return line.substr(0, line.find_last_not_of("\r\n") + 1);
 }
 
-// Where a line without a blank splits: at its last tab, when a whole CRC and the line end
-// alone follow it (as "name<TAB>CRC" lists have it). Otherwise npos.
-std::size_t tab_split_point(std::string_view line)
+// The blank or tab before a whole CRC that ends the line, blanks and tabs after it aside (as
+// tools that pad their columns with either write it). Otherwise npos.
+std::size_t whole_crc_split_point(std::string_view line)
 {
-    const std::string_view text = without_line_end(line);
-    const std::size_t tab = text.rfind('\t');
-    if (tab == std::string_view::npos || !is_whole_crc(text.substr(tab + 1)))
+    std::string_view text = without_line_end(line);
+    text = text.substr(0, text.find_last_not_of(" \t") + 1);
+    const std::size_t split = text.find_last_of(" \t");
+    if (split == std::string_view::npos || !is_whole_crc(text.substr(split + 1)))
         return std::string_view::npos;
-    return tab;
+    return split;
 }
 
-// Where the last-blank split cuts a line: at its last blank, line end included, unless blanks
-// or tabs follow the CRC before the line end (as hand-edited lists and some tools leave them):
-// then at the last blank before the CRC's digits. No blank at all: the tab split point.
+// Where the split cuts a line: before a whole CRC that ends it; else at its last blank, line
+// end included, unless blanks or tabs follow the CRC before the line end (as hand-edited lists
+// and some tools leave them): then at the last blank before the CRC's digits. npos when the
+// line holds no blank and ends in no whole CRC.
 std::size_t split_point(std::string_view line)
 {
+    if (const std::size_t before_crc = whole_crc_split_point(line);
+        before_crc != std::string_view::npos)
+        return before_crc;
     const std::size_t last_blank = line.rfind(' ');
     if (last_blank == std::string_view::npos)
-        return tab_split_point(line);
+        return last_blank;
     std::string_view text = without_line_end(line);
     const std::size_t last_visible = text.find_last_not_of(" \t");
     if (last_visible == std::string_view::npos || last_visible + 1 == text.size())
@@ -86,6 +91,14 @@ std::size_t split_point(std::string_view line)
     return blank;
 }
 
+// The name before a split point: the whole run of blanks and tabs that pads it is no part of
+// it.
+std::string_view name_before(std::string_view line, std::size_t split)
+{
+    const std::size_t end = line.substr(0, split).find_last_not_of(" \t");
+    return line.substr(0, end == std::string_view::npos ? 0 : end + 1);
+}
+
 } // namespace
 
 bool is_comment_line(std::string_view line)
@@ -95,8 +108,11 @@ bool is_comment_line(std::string_view line)
 
 bool is_entry_line(std::string_view line)
 {
-    return !is_comment_line(line) && line.size() >= 9 &&
-           line.find_first_not_of(" \t\r\n") != std::string_view::npos;
+    if (is_comment_line(line) || line.size() < 9 ||
+        line.find_first_not_of(" \t\r\n") == std::string_view::npos)
+        return false;
+    const std::size_t split = split_point(line);
+    return split == std::string_view::npos || !name_before(line, split).empty();
 }
 
 bool reads_back_whole(std::string_view line)
@@ -105,9 +121,12 @@ bool reads_back_whole(std::string_view line)
     return fits_one_read(line) && (feed == std::string_view::npos || feed + 1 == line.size());
 }
 
-bool reads_back_as_entry(std::string_view line)
+bool reads_back_as_entry(std::string_view line, std::string_view name)
 {
-    return reads_back_whole(line) && is_entry_line(line);
+    if (!reads_back_whole(line) || !is_entry_line(line))
+        return false;
+    const std::optional<SplitEntry> entry = split_entry_line(line);
+    return entry && entry->name == name;
 }
 
 std::uint32_t read_hex_crc(std::string_view text)
@@ -139,7 +158,7 @@ std::optional<SplitEntry> split_entry_line(std::string_view line)
     const std::size_t blank = split_point(line);
     if (blank == std::string_view::npos)
         return std::nullopt;
-    return SplitEntry{std::string(line.substr(0, blank)), read_hex_crc(line.substr(blank + 1))};
+    return SplitEntry{std::string(name_before(line, blank)), read_hex_crc(line.substr(blank + 1))};
 }
 
 std::string first_word(std::string_view line)

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <dirent.h>
+#include <unordered_set>
 
 namespace zantra
 {
@@ -29,17 +30,14 @@ std::string match_key(std::string_view name)
     return key;
 }
 
-// The name a count of missing files takes from an entry line: the last-blank split's name, less
-// its trailing blanks, when the line ends in a whole CRC (as every SFV tool writes it, so that
-// names with blanks read as the tests of files read them); otherwise the first word.
+// The name a count of missing files takes from an entry line: the last-blank split's name when
+// the line ends in a whole CRC (as every SFV tool writes it, so that names with blanks read as
+// the tests of files read them); otherwise the first word.
 std::string name_to_count(std::string_view line)
 {
     std::optional<SplitEntry> split =
         ends_in_whole_crc(line) ? split_entry_line(line) : std::nullopt;
-    if (!split)
-        return first_word(line);
-    split->name.erase(split->name.find_last_not_of(' ') + 1);
-    return std::move(split->name);
+    return split ? std::move(split->name) : first_word(line);
 }
 
 ListEntry split_by(SplitRule rule, std::string_view line)
@@ -58,8 +56,14 @@ ListEntry split_by(SplitRule rule, std::string_view line)
 
 void add_list_entry(ListTable& table, ListEntry entry)
 {
-    if (!entry.name.empty())
-        table.index[match_key(entry.name)].push_back(table.entries.size());
+    if (!entry.name.empty()) {
+        const std::string key = match_key(entry.name);
+        table.index[key].push_back(table.entries.size());
+        // A path written with \ is found on disk under its "/" form, which no name of the
+        // directory itself can take.
+        if (const auto path = path_of_listed_name(entry.name); path && *path != entry.name)
+            table.index[match_key(*path)].push_back(table.entries.size());
+    }
     table.entries.push_back(std::move(entry));
 }
 
@@ -110,13 +114,35 @@ std::optional<std::size_t> find_listed(const ListTable& table, std::string_view 
     return named.front();
 }
 
+namespace
+{
+
+// A byte as -t compares names: "\\" as "/", and with `fold` ASCII letters in lower case.
+char operand_byte(char c, bool fold)
+{
+    return c == '\\' ? '/' : fold ? fold_ascii(c) : c;
+}
+
+// True when `name` begins with `prefix`, compared byte by byte as operand_byte says.
+bool begins_with(std::string_view name, std::string_view prefix, bool fold)
+{
+    if (name.size() < prefix.size())
+        return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if (operand_byte(name[i], fold) != operand_byte(prefix[i], fold))
+            return false;
+    return true;
+}
+
+} // namespace
+
 NameMatch match_operand(std::string_view listed_name, std::string_view operand)
 {
-    if (!starts_with_folded(listed_name, operand))
+    if (!begins_with(listed_name, operand, true))
         return NameMatch::none;
     if (listed_name.size() != operand.size())
         return NameMatch::prefix;
-    return listed_name == operand ? NameMatch::exact : NameMatch::folded;
+    return begins_with(listed_name, operand, false) ? NameMatch::exact : NameMatch::folded;
 }
 
 void offer_to_operands(const SplitEntry& entry, std::span<const std::string> operands,
@@ -129,9 +155,46 @@ void offer_to_operands(const SplitEntry& entry, std::span<const std::string> ope
     }
 }
 
+namespace
+{
+
+// True when some listed name is a path, which the walk must then keep the names for.
+bool lists_paths(const ListTable& table)
+{
+    for (const ListEntry& entry : table.entries)
+        if (entry.name.find_first_of("/\\") != std::string::npos)
+            return true;
+    return false;
+}
+
+// Looks up, in list order, each entry whose name is a path and that the walk did not find
+// (`walked`), and treats a file found there as the walk treats one: every entry of that path is
+// found, and the file is handed on once, with the entry find_listed gives it.
+void find_path_entries(ListTable& table, const std::vector<bool>& walked,
+                       const MatchAction& on_match)
+{
+    std::unordered_set<std::string> handed;
+    for (std::size_t i = 0; i < table.entries.size(); ++i) {
+        const std::optional<std::string> path =
+            walked[i] ? std::nullopt : path_of_listed_name(table.entries[i].name);
+        const std::optional<std::string> on_disk =
+            path ? find_path(table.paths, *path) : std::nullopt;
+        if (!on_disk || !handed.insert(*on_disk).second)
+            continue;
+        for (const std::size_t index : entries_named(table, *on_disk))
+            table.entries[index].found = true;
+        if (on_match)
+            on_match(find_listed(table, *on_disk).value_or(i), *on_disk);
+    }
+}
+
+} // namespace
+
 DirectoryScan scan_directory(ListTable& table, const MatchAction& on_match)
 {
     DirectoryScan scan;
+    const bool paths = lists_paths(table);
+    table.paths.top = DirectoryListing();
     DIR* directory = opendir(".");
     scan.complete = directory != nullptr;
     while (directory != nullptr) {
@@ -143,6 +206,8 @@ DirectoryScan scan_directory(ListTable& table, const MatchAction& on_match)
         }
         const std::string name = item->d_name;
         const EntryType type = entry_type(*item);
+        if (paths)
+            add_listed_name(table.paths.top, name, type);
         if (type != EntryType::regular && type != EntryType::unknown)
             continue;
         const std::optional<std::size_t> tested = find_listed(table, name);
@@ -156,8 +221,17 @@ DirectoryScan scan_directory(ListTable& table, const MatchAction& on_match)
     }
     if (directory != nullptr)
         closedir(directory);
-    if (!scan.complete)
+    if (!scan.complete) {
         print_message("Oh mama! I can't read the current directory ... :-(\n");
+        return scan;
+    }
+    if (paths) {
+        std::vector<bool> walked;
+        walked.reserve(table.entries.size());
+        for (const ListEntry& entry : table.entries)
+            walked.push_back(entry.found);
+        find_path_entries(table, walked, on_match);
+    }
     return scan;
 }
 

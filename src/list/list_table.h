@@ -3,6 +3,7 @@
 
 #include "list/list_file_reader.h"
 #include "list/list_line_rules.h"
+#include "list/list_paths.h"
 #include "platform/platform.h"
 
 #include <cstddef>
@@ -31,7 +32,9 @@ struct ListTable {
     std::vector<ListEntry> entries; // in list order, at most TABLE_CAPACITY
     // Each entry's name as matched (letters folded, cut at a NUL byte) to every index holding
     // it, in list order.
+    // A name that is a path with \ between its components is indexed under its "/" form too.
     std::unordered_map<std::string, std::vector<std::size_t>> index;
+    PathLookup paths; // the directories the lookup of listed paths has read in this run
 };
 
 enum class SplitRule {
@@ -52,7 +55,7 @@ enum class LoadResult {
 [[nodiscard]] LoadResult load_list_table(const std::string& path, SplitRule rule, ListTable& table,
                                          LastLine last = LastLine::entry);
 
-// Appends one entry and indexes its name.
+// Appends one entry and indexes its name (a path written with \ under its "/" form as well).
 void add_list_entry(ListTable& table, ListEntry entry);
 
 // The indexes of every entry whose name matches `name` whole with ASCII letters folded, in
@@ -65,7 +68,8 @@ void add_list_entry(ListTable& table, ListEntry entry);
 // folded, else nothing.
 [[nodiscard]] std::optional<std::size_t> find_listed(const ListTable& table, std::string_view name);
 
-// How a listed name stands to a -t operand, best first.
+// How a listed name stands to a -t operand, best first. In each, "/" in one stands for "\" in
+// the other, as lists written on other systems separate directories.
 enum class NameMatch {
     exact,  // equal byte for byte
     folded, // equal with ASCII letters folded
@@ -97,9 +101,11 @@ struct DirectoryScan {
 
 // Walks the current directory in the order the system delivers it. Every regular file (or
 // entry of unreported type) whose name is listed marks every entry of that name found and is
-// handed to `on_match` (which may be empty) with the entry find_listed gives it. A directory
-// that cannot be opened, or whose reading fails part-way, writes "Oh mama! I can't read the
-// current directory ... :-(\n" to standard error and is not complete, since any entry may be
+// handed to `on_match` (which may be empty) with the entry find_listed gives it. Then, in list
+// order, each entry whose name is a path (list_paths.h) and that no file of the directory took
+// whole is looked up, and each file found is treated alike under its path on disk, once. A
+// directory that cannot be opened, or whose reading fails part-way, writes "Oh mama! I can't read
+// the current directory ... :-(\n" to standard error and is not complete, since any entry may be
 // present.
 [[nodiscard]] DirectoryScan scan_directory(ListTable& table, const MatchAction& on_match);
 

@@ -25,10 +25,4 @@ namespace zantra
     return true;
 }
 
-// True when `name` begins with `prefix`, ASCII letters folded.
-[[nodiscard]] constexpr bool starts_with_folded(std::string_view name, std::string_view prefix)
-{
-    return name.size() >= prefix.size() && equal_folded(name.substr(0, prefix.size()), prefix);
-}
-
 } // namespace zantra

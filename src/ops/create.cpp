@@ -55,15 +55,16 @@ std::string date_line_of(const std::string& operand, bool known, const struct st
 }
 
 // A list must give back every line it is given: an operand whose entry line would begin like
-// a comment would silently never be tested, and a line feed inside an operand would end its
-// line early and make the rest an entry line of its own choosing.
+// a comment would silently never be tested, a line feed inside an operand would end its line
+// early and make the rest an entry line of its own choosing, and blanks or tabs that end an
+// operand are read back as the padding before its CRC.
 Refusal refusal_of(const PlannedOperand& planned, bool add_dates)
 {
     const std::string entry = format_entry_line(*planned.name, 0);
     if ((planned.listed && !fits_one_read(entry)) ||
         (add_dates && !fits_one_read(planned.date_line)))
         return Refusal::too_long;
-    if ((planned.listed && !reads_back_as_entry(entry)) ||
+    if ((planned.listed && !reads_back_as_entry(entry, *planned.name)) ||
         (add_dates && !reads_back_whole(planned.date_line)))
         return Refusal::not_read_back;
     return Refusal::none;

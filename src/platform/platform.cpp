@@ -66,6 +66,13 @@ bool same_modification_time(const struct stat& a, const struct stat& b) noexcept
     return a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
 }
 
+// O_DIRECTORY and O_NOFOLLOW together refuse a symbolic link even to a directory, on Linux and
+// FreeBSD alike.
+int open_directory_below(int parent, const char* name) noexcept
+{
+    return openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+}
+
 // d_type is no POSIX field, and file systems may leave it DT_UNKNOWN.
 EntryType entry_type(const struct dirent& item) noexcept
 {

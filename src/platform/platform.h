@@ -37,6 +37,11 @@ void advise_sequential_read(int fd) noexcept;
 // True when both statuses carry the same modification time, to the nanosecond.
 [[nodiscard]] bool same_modification_time(const struct stat& a, const struct stat& b) noexcept;
 
+// Opens the directory `name` inside the directory open at `parent` (AT_FDCWD: the current one)
+// for reading, never through a symbolic link and never waiting; -1 when `name` is no directory
+// or cannot be opened.
+[[nodiscard]] int open_directory_below(int parent, const char* name) noexcept;
+
 // The directory-entry types the scan tells apart (unknown where the file system reports none).
 enum class EntryType { unknown, regular, directory, other };
 

@@ -569,7 +569,8 @@ std::vector<Case> planted_link_cases()
 }
 
 // -c writes only lines that read back as written: no entry a reader would take for a comment,
-// and no operand's line feed making an entry or date line end early.
+// no name a reader would take its end for padding, and no operand's line feed making an entry
+// or date line end early.
 std::vector<Case> create_refusal_cases()
 {
     const std::string refused_tail = " cannot be read back from an SFV line ... omitting!\n";
@@ -589,6 +590,15 @@ std::vector<Case> create_refusal_cases()
          "Oh mama! #a.r00" + refused_tail + "Oh mama! ;b" + refused_tail + "Oh mama!  c.r00" +
              refused_tail,
          with(commented, {file("x.sfv", GENERATED + entry_line("d.r00", "abc"))})},
+
+        {"OperandsEndingInABlankOrATabAreRefused",
+         {file("a.r00 ", "1"), file("b.r00\t", "2"), file("d.r00", "abc")},
+         {"-c", "x.sfv", "a.r00 ", "b.r00\t", "d.r00"},
+         1,
+         create_heading("x.sfv") + adding("d.r00", "abc") + created(1),
+         "Oh mama! a.r00 " + refused_tail + "Oh mama! b.r00\t" + refused_tail,
+         std::vector<Entry>{file("a.r00 ", "1"), file("b.r00\t", "2"), file("d.r00", "abc"),
+                            file("x.sfv", GENERATED + entry_line("d.r00", "abc"))}},
 
         {"LineFeedInAnOperandCannotInjectAnEntry",
          injected,

@@ -47,6 +47,28 @@ const std::string NAME_255_A = std::string(250, 'n') + "a.r00";
 const std::string NAME_255_B = std::string(250, 'n') + "b.r00";
 const std::string NAME_255_C = std::string(250, 'n') + "c.r00";
 
+const std::string PADDED =
+    "a.r00    " + crc_of("abc") + "\r\n" + "b.r00\t\t" + crc_of("bee") + "\r\n" + "\t 00000000\r\n";
+
+// A two-disc tree, its list with both separators and names a list must never reach: through a
+// linked directory or a linked file, outside, from the root, or through an empty component.
+// A file of the directory that takes a name with "\\" whole is tested as a top-level one.
+const std::vector<Entry> TREE = {dir("CD1"),
+                                 file("CD1/a.r00", "abc"),
+                                 dir("CD2"),
+                                 file("CD2/b.r00", "bee"),
+                                 file("sub\\d.r00", "dee"),
+                                 dir("sub"),
+                                 file("sub/d.r00", "other"),
+                                 dir("../outside/CD3"),
+                                 file("../outside/CD3/c.r00", "cee"),
+                                 link("CD3", "../outside/CD3"),
+                                 link("CD1/c.r00", "../../outside/CD3/c.r00")};
+const std::string TREE_SFV = line("CD1/a.r00", "abc") + line("cd2\\B.R00", "bee") +
+                             line("sub\\d.r00", "dee") + line("CD3/c.r00", "cee") +
+                             line("CD1/c.r00", "cee") + line("../outside/CD3/c.r00", "cee") +
+                             line("@ROOT@/outside/CD3/c.r00", "cee") + line("CD1//a.r00", "abc");
+
 const std::vector<Entry> RELEASE = {file("rel.sfv", REL_SFV), file("rel.rar", RAR),
                                     file("rel.r00", R00), file("rel.r01", R01),
                                     file("rel.r02", R02)};
@@ -166,6 +188,12 @@ std::vector<Case> test_files_cases()
          heading + tested("movie.avi", crc_of("whole"), crc_of("part"), "BAD") +
              t_summary(1, 0, 1, 0)},
 
+        {"SlashOperandMatchesABackslashName",
+         {file("w.sfv", line("CD1\\a.r00", "abc")), dir("CD1"), file("CD1/a.r00", "abc")},
+         {"-t", "w.sfv", "CD1/a.r00"},
+         0,
+         heading + tested("CD1/a.r00", crc_of("abc"), crc_of("abc"), "OK") + t_summary(1, 1, 0, 0)},
+
         {"DirectoryPartDoesNotMatch",
          RELEASE,
          {"-t", "rel.sfv", "./rel.r00"},
@@ -267,14 +295,14 @@ std::vector<Case> test_files_cases()
              t_summary(2, 0, 0, 2),
          "\nFatal error: cannot read file: rel.r02\n"},
 
-        {"GlftpdTrailingBlankNameCarriesItToTheMarker",
-         {file("blank.sfv", "rel.r00  " + crc_of(R00) + "\r\n"), file("rel.r00 ", CORRUPT)},
-         {"-g", "-t", "blank.sfv", "rel.r00 "},
+        {"GlftpdPaddedNameKeepsItsPaddingOffTheMarkers",
+         {file("pad.sfv", "rel.r00 \t " + crc_of(R00) + "\r\n"), file("rel.r00", CORRUPT)},
+         {"-g", "-t", "pad.sfv", "rel.r00"},
          1,
-         heading + tested("rel.r00 ", crc_of(CORRUPT), crc_of(R00), "BAD") + t_summary(1, 0, 1, 0),
+         heading + tested("rel.r00", crc_of(CORRUPT), crc_of(R00), "BAD") + t_summary(1, 0, 1, 0),
          "",
-         std::vector<Entry>{file("blank.sfv", "rel.r00  " + crc_of(R00) + "\r\n"),
-                            file("rel.r00 .bad", CORRUPT), file("rel.r00 .missing", "")}},
+         std::vector<Entry>{file("pad.sfv", "rel.r00 \t " + crc_of(R00) + "\r\n"),
+                            file("rel.r00.bad", CORRUPT), file("rel.r00.missing", "")}},
 
         {"GlftpdNamesOutsideTheDirectoryAreNeverMarked",
          {file("evil.sfv", "sub/x.r00 00000000\r\n../outside/y.r00 00000000\r\n"), dir("sub"),
@@ -446,6 +474,47 @@ std::vector<Case> test_list_cases()
          2,
          whole_heading("long.sfv", false) + checked(NAME_255_C, "c", "c") +
              absent(NAME_255_A, crc_of("a")) + whole_summary(2, 1, 0, 1)},
+
+        // Columns padded with blanks or tabs, as RHash and hkSFV write them.
+        ordered(
+            {"GlftpdPaddedColumnsReachAHundred",
+             {file("pad.sfv", PADDED), file("a.r00", "abc"), file("b.r00", "bee"),
+              file("a.r00.missing", "")},
+             {"-g", "-T", "pad.sfv"},
+             0,
+             {},
+             {},
+             std::vector<Entry>{file("pad.sfv", PADDED), file("a.r00", "abc"), file("b.r00", "bee"),
+                                dir(completion("100"), 0777)}},
+            whole_heading("pad.sfv", true),
+            {{"a.r00", checked("a.r00", "abc", "abc")}, {"b.r00", checked("b.r00", "bee", "bee")}},
+            status_line("100") + whole_summary(2, 2, 0, 0)),
+
+        // Found paths are tested after the walk, in list order, under their names on disk.
+        {"TreeListIsLookedUpComponentByComponent",
+         with(TREE, {file("tree.sfv", TREE_SFV)}),
+         {"-T", "tree.sfv"},
+         2,
+         whole_heading("tree.sfv", false) + checked("sub\\d.r00", "dee", "dee") +
+             checked("CD1/a.r00", "abc", "abc") + checked("CD2/b.r00", "bee", "bee") +
+             absent("CD3/c.r00", crc_of("cee")) + absent("CD1/c.r00", crc_of("cee")) +
+             absent("../outside/CD3/c.r00", crc_of("cee")) +
+             absent("@ROOT@/outside/CD3/c.r00", crc_of("cee")) +
+             absent("CD1//a.r00", crc_of("abc")) + whole_summary(8, 3, 0, 5)},
+
+        // Names with a directory part get no marker and are never renamed to; a path read good
+        // counts.
+        {"GlftpdTreeListMarksAndMovesNothingBelow",
+         {file("t.sfv", line("CD1/a.r00", "abc") + line("CD2\\b.r00", "bee")), dir("CD1"),
+          file("CD1/a.r00", "abc"), dir("CD2"), file("CD2/b.r00", "bad")},
+         {"-g", "-T", "t.sfv"},
+         1,
+         whole_heading("t.sfv", true) + checked("CD1/a.r00", "abc", "abc") +
+             checked("CD2/b.r00", "bee", "bad") + status_line("050") + whole_summary(2, 1, 1, 0),
+         "",
+         std::vector<Entry>{file("t.sfv", line("CD1/a.r00", "abc") + line("CD2\\b.r00", "bee")),
+                            dir("CD1"), file("CD1/a.r00", "abc"), dir("CD2"),
+                            file("CD2/b.r00", "bad"), dir(completion("050"), 0777)}},
 
         {"NameTabCrcSplitsAtTheTab",
          {file("tab.sfv", "a.r00\t" + crc_of("abc") + "\r\n"), file("a.r00", "abc")},
@@ -622,15 +691,15 @@ std::vector<Case> count_missing_cases()
          heading + "Using glftpd mode\n" + status_line("000"),
          "",
          std::vector<Entry>{file("e.sfv", ""), dir(completion("000"), 0777)}},
-        // A name with blanks is whole before a whole CRC (less the blank that pads it); any
-        // other line gives its first word.
+        // A name with blanks is whole before a whole CRC (less the blanks or tabs that pad it);
+        // any other line gives its first word.
         {"NamesWithBlanksBeforeAWholeCrc",
          {file("w.sfv",
                "Some File.r00  00000000\r\nOther File.r00 1F\r\nTab File.r00\t00000000\r\n"),
           file("Some File.r00", ""), file("Other", ""), file("Tab File.r00", "")},
          {"-m", "w.sfv"},
          0,
-         heading + count_table(3, 2, 1)},
+         heading + count_table(3, 3, 0)},
         {"GlftpdNamesWithBlanks",
          {file("b.sfv", blanks), file("My Movie 2009.r00", "a"), file("My Movie 2009.r01", "b")},
          {"-g", "-m", "b.sfv"},
@@ -639,6 +708,19 @@ std::vector<Case> count_missing_cases()
          "",
          std::vector<Entry>{file("b.sfv", blanks), file("My Movie 2009.r00", "a"),
                             file("My Movie 2009.r01", "b"), dir(completion("100"), 0777)}},
+        {"PathEntriesFoundArePresent",
+         with(TREE, {file("tree.sfv", TREE_SFV)}),
+         {"-m", "tree.sfv"},
+         0,
+         heading + count_table(8, 3, 5)},
+        {"GlftpdPaddedColumns",
+         {file("pad.sfv", PADDED), file("a.r00", "abc"), file("b.r00", "bee")},
+         {"-g", "-m", "pad.sfv"},
+         0,
+         heading + "Using glftpd mode\n" + status_line("100"),
+         "",
+         std::vector<Entry>{file("pad.sfv", PADDED), file("a.r00", "abc"), file("b.r00", "bee"),
+                            dir(completion("100"), 0777)}},
         {"GlftpdNameTooLongForAMarkerIsNotCounted",
          {file("n.sfv", LONG_NAME + "\r\n"), file(LONG_NAME, "")},
          {"-g", "-m", "n.sfv"},

@@ -2,9 +2,9 @@
 // formatters read back. Properties:
 //  - every entry line handed out is the first piece (at most 4096 bytes) of one physical line
 //    after a UTF-8 byte-order mark, is not a comment, is at least 9 bytes long and holds more
-//    than blanks, tabs and its line end, in order;
+//    than blanks, tabs and its line end, leaves a name when split, in order;
 //  - the banner reader's pieces are at most 249 bytes each and put together give the input;
-//  - both splits stay inside the line they are given;
+//  - both splits stay inside the line they are given, and no name ends in its padding;
 //  - a list made of a generated-by line, banner lines, date lines and entry lines for every
 //    name the creator accepts gives back exactly those names and values, in order.
 
@@ -60,8 +60,10 @@ std::vector<std::string> model_entry_lines(std::string_view text)
         const std::size_t length = feed == std::string_view::npos ? text.size() : feed + 1;
         const std::string_view piece = text.substr(0, std::min<std::size_t>(length, 4096));
         const char first = piece[0];
+        const auto split = split_entry_line(piece);
         if (first != ' ' && first != '#' && first != ';' && piece.size() >= 9 &&
-            piece.find_first_not_of(" \t\r\n") != std::string_view::npos)
+            piece.find_first_not_of(" \t\r\n") != std::string_view::npos &&
+            !(split && split->name.empty()))
             lines.emplace_back(piece);
         text.remove_prefix(length);
     }
@@ -110,13 +112,18 @@ void check_splits(const std::string& text)
 {
     for (const std::string& line : model_entry_lines(text)) {
         if (const auto split = split_entry_line(line)) {
-            FUZZ_CHECK(split->name.size() < line.size());
-            FUZZ_CHECK(line.compare(0, split->name.size(), split->name) == 0);
-            // A line without a blank splits at a tab, before a whole CRC and the line end.
-            if (line.find(' ') == std::string::npos)
-                FUZZ_CHECK(line[split->name.size()] == '\t' && ends_in_whole_crc(line));
+            const std::size_t name_end = split->name.size();
+            FUZZ_CHECK(name_end > 0 && name_end < line.size());
+            FUZZ_CHECK(line.compare(0, name_end, split->name) == 0);
+            FUZZ_CHECK(split->name.back() != ' ' && split->name.back() != '\t');
+            // Blanks and tabs pad the name; a tab ends that run only before a whole CRC.
+            std::size_t padded = line.find_first_not_of(" \t", name_end);
+            padded = padded == std::string::npos ? line.size() : padded;
+            FUZZ_CHECK(padded > name_end);
+            if (line[padded - 1] == '\t')
+                FUZZ_CHECK(ends_in_whole_crc(line));
             else
-                check_blank_split(line, split->name.size());
+                check_blank_split(line, padded - 1);
         } else {
             FUZZ_CHECK(line.find(' ') == std::string::npos && !ends_in_whole_crc(line));
         }
@@ -174,7 +181,7 @@ void check_round_trip(const std::string& text)
         const std::string entry = format_entry_line(name, crc);
         // What -c accepts: both lines fit one read and read back as they were written.
         if (!fits_one_read(date) || !fits_one_read(entry) || !reads_back_whole(date) ||
-            !reads_back_as_entry(entry))
+            !reads_back_as_entry(entry, name))
             continue;
         list += date;
         entries += entry;

@@ -7,7 +7,10 @@
 #                   and statuses, glftpd markers included;
 #   foreign-styles  lists made here in the styles other tools write (CR LF, lower-case digits,
 #                   a UTF-8 byte-order mark, their comment headers) verify clean with zantra and
-#                   RHash, and zantra catches a damaged volume in each.
+#                   RHash, and zantra catches a damaged volume in each;
+#   trees           lists of a two-disc tree (CD1, CD2, Subs) written by RHash -r and cksfv, and
+#                   RHash's with Windows separators, verify with zantra -T and -m at the tree's
+#                   top; zantra -c of the tree's volumes verifies with zantra -T, RHash and cksfv.
 # Every mismatch is printed with the output of the command that showed it, and fails the run.
 # Usage: sh peers.sh part path/to/zantra path/to/cksfv path/to/rhash
 set -eu
@@ -290,17 +293,63 @@ peer_lists() {
     run 0 "$zantra" -m list.sfv
     has '^2 +2 +0 *$'
 
-    # Names with a directory part are tested by -t, which reads each operand where it names;
-    # -T only looks at the names in the current directory and reports them missing.
+    # Names with a directory part are tested by -t where they name, and found by -T below the
+    # current directory.
     start "rhash writes names with a directory part"
     mkdir sub
     cp rel.r00 sub/rel.r05
     "$rhash" --sfv sub/rel.r05 rel.r01 >list.sfv
     run 0 "$zantra" -t list.sfv sub/rel.r05 rel.r01
     lines '^Testing .* - OK$' 2
-    run 2 "$zantra" -T list.sfv
-    has '^Testing sub/rel\.r05 \.\.\. listed = 0x[0-9A-F]{8} \.\.\. Local = MISSING$'
+    run 0 "$zantra" -T list.sfv
+    has '^Testing sub/rel\.r05 \.\.\. .* OK$'
     has '^Testing rel\.r01 \.\.\. .* OK$'
+}
+
+# The release laid out as a two-disc tree: three volumes a disc and the subtitles' archive.
+TREE_FILES="CD1/rel.rar CD1/rel.r00 CD1/rel.r01 CD2/rel.r02 CD2/rel.r03 CD2/Rel.R04 Subs/subs.rar"
+tree() {
+    mkdir CD1 CD2 Subs
+    mv rel.rar rel.r00 rel.r01 CD1
+    mv rel.r02 rel.r03 Rel.R04 CD2
+    mv rel.nfo Subs/subs.rar
+}
+
+# zantra at the top of the tree on a list of it that is good, then with a volume damaged.
+zantra_verifies_tree() {
+    run 0 "$zantra" -T "$1"
+    lines '^Testing (CD1|CD2|Subs)/[^ ]+ \.\.\. listed = 0x[0-9A-F]{8} \.\.\. local = 0x[0-9A-F]{8} \.\.\. OK$' 7
+    has '^7 file\(s\) tested - 7 OK - 0 bad - 0 missing \.\.\.$'
+    run 0 "$zantra" -m "$1"
+    has '^7 +7 +0 *$'
+    damage CD2/rel.r02
+    run 1 "$zantra" -T "$1"
+    has '^Testing CD2/rel\.r02 \.\.\. .* BAD$'
+    cp ../pristine/rel.r02 CD2/rel.r02
+}
+
+trees() {
+    for writer in rhash cksfv rhash-windows; do
+        start "$writer writes a tree, zantra verifies"
+        tree
+        # shellcheck disable=SC2086 # one word per file
+        case $writer in
+        rhash) "$rhash" -r --sfv CD1 CD2 Subs >tree.sfv ;;
+        cksfv) "$cksfv" $TREE_FILES >tree.sfv ;;
+        rhash-windows) "$rhash" -r --sfv CD1 CD2 Subs | sed 's#/#\\#' | crlf >tree.sfv ;;
+        esac
+        run 0 cat tree.sfv
+        lines '^(CD1|CD2|Subs)[/\\][^ ]+ [0-9A-F]{8}.?$' 7
+        zantra_verifies_tree tree.sfv
+    done
+
+    start "zantra -c writes a tree"
+    tree
+    # shellcheck disable=SC2086
+    run 0 "$zantra" -c tree.sfv $TREE_FILES
+    zantra_verifies_tree tree.sfv
+    # shellcheck disable=SC2086
+    peers_verify tree.sfv "" $TREE_FILES
 }
 
 # The entry lines of the release as RHash computes them, hex digits in the case given.
@@ -374,6 +423,7 @@ case $part in
 zantra-lists) zantra_lists ;;
 peer-lists) peer_lists ;;
 foreign-styles) foreign_styles ;;
+trees) trees ;;
 *)
     printf 'peers.sh: unknown part %s\n' "$part" >&2
     exit 2

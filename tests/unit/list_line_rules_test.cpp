@@ -36,6 +36,7 @@ TEST(ListLines, CommentAndLengthTests)
         {"\t\t \t\t\t\t\t\t\r\n", false, false}, // blanks and tabs alone
         {"\t\t\t\t\t\t\t\t\t", false, false},
         {"\t\t\t\t\t\t\t\tx", false, true},
+        {"\t \t3610A686\r\n", false, false}, // nothing before the padding and the CRC
     };
     for (const Case& c : cases) {
         EXPECT_EQ(is_comment_line(c.line), c.comment) << c.line;
@@ -79,12 +80,14 @@ TEST(ListLines, LastBlankSplit)
     const Case cases[] = {
         {"test.r00 0A1B2C3D\r\n", true, "test.r00", 0x0A1B2C3Du},
         {"Some File.r00 0a1b2c3d\n", true, "Some File.r00", 0x0A1B2C3Du},
-        {"test.r00  0A1B2C3D\r\n", true, "test.r00 ", 0x0A1B2C3Du},
+        {"test.r00  0A1B2C3D\r\n", true, "test.r00", 0x0A1B2C3Du},
         {"test.r00 0A1B2C3D \r\n", true, "test.r00", 0x0A1B2C3Du},
-        {"test.r00  0x0a1b2c3d\t \n", true, "test.r00 ", 0x0A1B2C3Du},
+        {"test.r00  0x0a1b2c3d\t \n", true, "test.r00", 0x0A1B2C3Du},
+        {"a.r00\t \t3610A686\r\n", true, "a.r00", 0x3610A686u},
+        {"My File.r00\t3610A686\n", true, "My File.r00", 0x3610A686u},
         {"a.r00 \r\n", true, "a.r00", 0u},
         {"Some File.r0a \n", true, "Some File.r0a", 0u}, // no number before the blank
-        {"test.r00\t0A1B2C3D \n", true, "test.r00\t0A1B2C3D", 0u},
+        {"test.r00\t0A1B2C3D \n", true, "test.r00", 0x0A1B2C3Du},
         {"\ttabbed.r00 12\n", true, "\ttabbed.r00", 0x12u},
         {"noblank.r00\n", false, "", 0u},
         {"name\tCRC\t1234\n", false, "", 0u},
@@ -92,7 +95,7 @@ TEST(ListLines, LastBlankSplit)
         {"a.r00\tCBF43926\r\n", true, "a.r00", 0xCBF43926u},
         {"\tx\ty.r00\t0xcbf43926", true, "\tx\ty.r00", 0xCBF43926u},
         {"a.r00\tCBF4392\n", false, "", 0u},
-        {"a.r00\tCBF43926\t\n", false, "", 0u},
+        {"a.r00\tCBF43926\t\n", true, "a.r00", 0xCBF43926u},
         {"a.r00\tCBF43926x\n", false, "", 0u},
     };
     for (const Case& c : cases) {

@@ -139,7 +139,8 @@ TEST(ListTable, OperandsAgainstAList)
 {
     const SplitEntry list[] = {{"movie.avi.001", 1}, {"Movie.avi", 2}, {"movie.avi", 3},
                                {"a.r00", 4},         {"a.r00", 5},     {"A.R00.x", 6},
-                               {"b.r00 ", 7},        {"REL.R00", 8},   {"rel.r00", 9}};
+                               {"b.r00 ", 7},        {"REL.R00", 8},   {"rel.r00", 9},
+                               {"CD1\\x.r00", 10},   {"cd2/y.r00", 11}};
     struct Case {
         std::string operand;
         NameMatch how;
@@ -151,7 +152,8 @@ TEST(ListTable, OperandsAgainstAList)
         {"A.r00", NameMatch::folded, 4},        {"a.r0", NameMatch::prefix, 4},
         {"b.r00", NameMatch::prefix, 7},        {"rel.r00", NameMatch::exact, 9},
         {"Rel.R00", NameMatch::folded, 8},      {"c.r00", NameMatch::none, 0},
-        {"movie.avi.0011", NameMatch::none, 0},
+        {"movie.avi.0011", NameMatch::none, 0}, {"CD1/x.r00", NameMatch::exact, 10},
+        {"cd1/X.r00", NameMatch::folded, 10},   {"CD2\\y", NameMatch::prefix, 11},
     };
     std::vector<std::string> operands;
     for (const Case& c : cases)
