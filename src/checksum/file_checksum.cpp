@@ -1,5 +1,7 @@
 #include "checksum/file_checksum.h"
 
+#include "checksum/file_reading.h"
+
 #include "checksum/crc32.h"
 #include "console/console.h"
 #include "platform/platform.h"
@@ -25,13 +27,12 @@ struct Folded {
 // Reads the open file to its end, folding every piece into the CRC. Returns nothing when a
 // read fails or the file gives more than `size` bytes: it is growing, or it never ends, as some
 // files of /proc that show a size of 0 do.
-std::optional<Folded> fold_descriptor(int fd, std::uint64_t size)
+std::optional<Folded> fold_descriptor(int fd, std::uint64_t size, unsigned char* buffer)
 {
-    const std::unique_ptr<unsigned char[]> buffer(new unsigned char[READ_CHUNK]);
     std::uint32_t crc = CRC32_PRESET;
     std::uint64_t length = 0;
     for (;;) {
-        const ssize_t got = read(fd, buffer.get(), READ_CHUNK);
+        const ssize_t got = read(fd, buffer, READ_CHUNK);
         if (got == 0)
             return Folded{crc ^ CRC32_PRESET, length};
         if (got < 0) {
@@ -42,24 +43,8 @@ std::optional<Folded> fold_descriptor(int fd, std::uint64_t size)
         length += static_cast<std::uint64_t>(got);
         if (length > size)
             return std::nullopt;
-        crc = crc32_feed(crc, buffer.get(), static_cast<std::size_t>(got));
+        crc = crc32_feed(crc, buffer, static_cast<std::size_t>(got));
     }
-}
-
-// Opens `path` for reading without ever blocking on a FIFO or a device, and keeps it only
-// when it is a regular file, whose status it leaves in `info`. Returns -1 otherwise.
-int open_regular_file(const std::string& path, Links links, struct stat& info)
-{
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC |
-                                          (links == Links::refuse ? O_NOFOLLOW : 0));
-    if (fd < 0)
-        return -1;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        close(fd);
-        return -1;
-    }
-    advise_sequential_read(fd);
-    return fd;
 }
 
 // True when the file still has the size and modification time it had when it was opened and
@@ -76,6 +61,70 @@ bool unchanged_while_read(int fd, const struct stat& before, std::uint64_t lengt
 }
 
 } // namespace
+
+int open_regular_file(const std::string& path, Links links, struct stat& info)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC |
+                                          (links == Links::refuse ? O_NOFOLLOW : 0));
+    if (fd < 0)
+        return -1;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
+        return -1;
+    }
+    advise_sequential_read(fd);
+    return fd;
+}
+
+FileIdentity identity_of(const struct stat& opened)
+{
+    return FileIdentity{opened.st_dev, opened.st_ino, opened.st_size, modification_time(opened)};
+}
+
+std::optional<std::uint32_t> crc32_of_open_file(int fd, const struct stat& opened,
+                                                unsigned char* buffer)
+{
+    const auto size = static_cast<std::uint64_t>(opened.st_size);
+    const std::optional<Folded> folded = fold_descriptor(fd, size, buffer);
+    if (folded && unchanged_while_read(fd, opened, folded->length))
+        return folded->crc;
+    return std::nullopt;
+}
+
+std::optional<std::uint32_t> crc32_of_piece(int fd, std::uint64_t offset, std::uint64_t length,
+                                            unsigned char* buffer)
+{
+    std::uint32_t crc = CRC32_PRESET;
+    while (length > 0) {
+        const std::size_t want =
+            length < READ_CHUNK ? static_cast<std::size_t>(length) : READ_CHUNK;
+        const ssize_t got = pread(fd, buffer, want, static_cast<off_t>(offset));
+        if (got == 0)
+            return std::nullopt; // cut below its size at opening
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return std::nullopt;
+        }
+        crc = crc32_feed(crc, buffer, static_cast<std::size_t>(got));
+        offset += static_cast<std::uint64_t>(got);
+        length -= static_cast<std::uint64_t>(got);
+    }
+    return crc ^ CRC32_PRESET;
+}
+
+bool unchanged_after_pieces(int fd, const struct stat& opened)
+{
+    unsigned char beyond = 0;
+    ssize_t got = 0;
+    do
+        got = pread(fd, &beyond, 1, opened.st_size);
+    while (got < 0 && errno == EINTR);
+    struct stat after {
+    };
+    return got == 0 && fstat(fd, &after) == 0 && after.st_size == opened.st_size &&
+           same_modification_time(after, opened);
+}
 
 bool is_same_unchanged(const struct stat& info, const FileIdentity& identity)
 {
@@ -94,12 +143,9 @@ std::optional<std::uint32_t> crc32_of_file_quietly(const std::string& path, File
     const int fd = open_regular_file(path, links, opened);
     if (fd >= 0) {
         if (read_from != nullptr)
-            *read_from = FileIdentity{opened.st_dev, opened.st_ino, opened.st_size,
-                                      modification_time(opened)};
-        const auto size = static_cast<std::uint64_t>(opened.st_size);
-        const std::optional<Folded> folded = fold_descriptor(fd, size);
-        if (folded && unchanged_while_read(fd, opened, folded->length))
-            crc = folded->crc;
+            *read_from = identity_of(opened);
+        const std::unique_ptr<unsigned char[]> buffer(new unsigned char[READ_CHUNK]);
+        crc = crc32_of_open_file(fd, opened, buffer.get());
         close(fd);
     }
     return crc;
@@ -110,8 +156,13 @@ std::optional<std::uint32_t> crc32_of_file(const std::string& path, FileIdentity
 {
     const std::optional<std::uint32_t> crc = crc32_of_file_quietly(path, read_from, links);
     if (!crc)
-        print_message("\nFatal error: cannot read file: %s\n", shown_in_message(path).c_str());
+        print_cannot_read(path);
     return crc;
+}
+
+void print_cannot_read(const std::string& path)
+{
+    print_message("\nFatal error: cannot read file: %s\n", shown_in_message(path).c_str());
 }
 
 } // namespace zantra
