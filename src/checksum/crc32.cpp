@@ -115,6 +115,15 @@ std::uint32_t crc32_feed_slicing16(std::uint32_t crc, const void* bytes,
     return crc32_feed_bytewise_raw(crc, p, length);
 }
 
+// Appending B's length in zero bits to A multiplies A's register by x^(8 * length) modulo the
+// polynomial; the preset and final XOR cancel between the two finished values, so what is
+// left is B's CRC added to the shifted A. A length beyond 2^61 bytes wraps, far past any file.
+std::uint32_t crc32_combine(std::uint32_t crc_a, std::uint32_t crc_b,
+                            std::uint64_t length_b) noexcept
+{
+    return crc32_multiply_mod_p(crc32_x_pow_mod(length_b * 8u), crc_a) ^ crc_b;
+}
+
 std::uint32_t crc32_feed(std::uint32_t crc, const void* bytes, std::size_t length) noexcept
 {
     if (bytes == nullptr || length == 0)

@@ -23,6 +23,11 @@ inline constexpr std::uint32_t CRC32_PRESET = 0xFFFFFFFFu;
 [[nodiscard]] std::uint32_t crc32_feed_bytewise(std::uint32_t crc, const void* bytes,
                                                 std::size_t length) noexcept;
 
+// The finished CRC-32 of a run A followed by a run B, from the finished CRC-32 of each and the
+// length of B: the CRC of A shifted by B's length, then joined to B's. Cannot fail.
+[[nodiscard]] std::uint32_t crc32_combine(std::uint32_t crc_a, std::uint32_t crc_b,
+                                          std::uint64_t length_b) noexcept;
+
 // Finished CRC-32 (preset and final XOR applied) of one buffer.
 [[nodiscard]] inline std::uint32_t crc32_of_bytes(const void* bytes, std::size_t length) noexcept
 {

@@ -1,5 +1,7 @@
 #include "checksum/file_checksum.h"
 
+#include "checksum/file_reading.h"
+
 #include "checksum/crc32.h"
 #include "console/console.h"
 #include "platform/platform.h"
@@ -26,13 +28,12 @@ struct Folded {
 // Reads the open file to its end, folding every piece into the CRC. Returns nothing when a
 // read fails or the file gives more than `size` bytes: it is growing, or it never ends, as some
 // files of /proc that show a size of 0 do.
-std::optional<Folded> fold_descriptor(int fd, std::uint64_t size)
+std::optional<Folded> fold_descriptor(int fd, std::uint64_t size, unsigned char* buffer)
 {
-    const std::unique_ptr<unsigned char[]> buffer(new unsigned char[READ_CHUNK]);
     std::uint32_t crc = CRC32_PRESET;
     std::uint64_t length = 0;
     for (;;) {
-        const ssize_t got = read(fd, buffer.get(), READ_CHUNK);
+        const ssize_t got = read(fd, buffer, READ_CHUNK);
         if (got == 0)
             return Folded{crc ^ CRC32_PRESET, length};
         if (got < 0) {
@@ -43,12 +44,25 @@ std::optional<Folded> fold_descriptor(int fd, std::uint64_t size)
         length += static_cast<std::uint64_t>(got);
         if (length > size)
             return std::nullopt;
-        crc = crc32_feed(crc, buffer.get(), static_cast<std::size_t>(got));
+        crc = crc32_feed(crc, buffer, static_cast<std::size_t>(got));
     }
 }
 
-// Opens `path` for reading without ever blocking on a FIFO or a device, and keeps it only
-// when it is a regular file, whose status it leaves in `info`. Returns -1 otherwise.
+// True when the file still has the size and modification time it had when it was opened and
+// `length` bytes, its whole size, were read: no one cut, grew or rewrote it meanwhile, so the
+// bytes read are its contents at one moment. A file cut below the point already read would
+// otherwise be given the CRC of bytes it never held.
+bool unchanged_while_read(int fd, const struct stat& before, std::uint64_t length)
+{
+    struct stat after {
+    };
+    return fstat(fd, &after) == 0 && after.st_size == before.st_size &&
+           same_modification_time(after, before) &&
+           static_cast<std::uint64_t>(after.st_size) == length;
+}
+
+} // namespace
+
 int open_regular_file(const std::string& path, Links links, struct stat& info)
 {
     const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC |
@@ -63,31 +77,55 @@ int open_regular_file(const std::string& path, Links links, struct stat& info)
     return fd;
 }
 
-FileIdentity identity_of(const struct stat& info)
+FileIdentity identity_of(const struct stat& opened)
 {
-    return FileIdentity{info.st_dev, info.st_ino, info.st_size, modification_time(info)};
+    return FileIdentity{opened.st_dev, opened.st_ino, opened.st_size, modification_time(opened)};
 }
 
-// One read of the open file from its start: its CRC when it was read whole and did not change
-// meanwhile. `changed` tells a change (a write, a time set) from a failed read.
-std::optional<std::uint32_t> read_once(int fd, const struct stat& before, bool& changed)
+std::optional<std::uint32_t> crc32_of_open_file(int fd, const struct stat& opened,
+                                                unsigned char* buffer)
 {
-    changed = false;
-    if (lseek(fd, 0, SEEK_SET) != 0)
-        return std::nullopt;
-    const std::optional<Folded> folded =
-        fold_descriptor(fd, static_cast<std::uint64_t>(before.st_size));
+    const auto size = static_cast<std::uint64_t>(opened.st_size);
+    const std::optional<Folded> folded = fold_descriptor(fd, size, buffer);
+    if (folded && unchanged_while_read(fd, opened, folded->length))
+        return folded->crc;
+    return std::nullopt;
+}
+
+std::optional<std::uint32_t> crc32_of_piece(int fd, std::uint64_t offset, std::uint64_t length,
+                                            unsigned char* buffer)
+{
+    std::uint32_t crc = CRC32_PRESET;
+    while (length > 0) {
+        const std::size_t want =
+            length < READ_CHUNK ? static_cast<std::size_t>(length) : READ_CHUNK;
+        const ssize_t got = pread(fd, buffer, want, static_cast<off_t>(offset));
+        if (got == 0)
+            return std::nullopt; // cut below its size at opening
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return std::nullopt;
+        }
+        crc = crc32_feed(crc, buffer, static_cast<std::size_t>(got));
+        offset += static_cast<std::uint64_t>(got);
+        length -= static_cast<std::uint64_t>(got);
+    }
+    return crc ^ CRC32_PRESET;
+}
+
+bool unchanged_after_pieces(int fd, const struct stat& opened)
+{
+    unsigned char beyond = 0;
+    ssize_t got = 0;
+    do
+        got = pread(fd, &beyond, 1, opened.st_size);
+    while (got < 0 && errno == EINTR);
     struct stat after {
     };
-    if (fstat(fd, &after) != 0)
-        return std::nullopt;
-    changed = after.st_size != before.st_size || !same_modification_time(after, before);
-    if (!folded || changed || static_cast<std::uint64_t>(after.st_size) != folded->length)
-        return std::nullopt;
-    return folded->crc;
+    return got == 0 && fstat(fd, &after) == 0 && after.st_size == opened.st_size &&
+           same_modification_time(after, opened);
 }
-
-} // namespace
 
 bool is_same_unchanged(const struct stat& info, const FileIdentity& identity)
 {
@@ -129,18 +167,22 @@ std::optional<std::uint32_t> crc32_of_file_quietly(const std::string& path, File
     const int fd = open_regular_file(path, links, opened);
     if (fd < 0)
         return crc;
+    const std::unique_ptr<unsigned char[]> buffer(new unsigned char[READ_CHUNK]);
     // A file written to, or whose time is set, while it is read (a client that sets the time
     // of its upload as it ends) is read again once it has been quiet for a while: READS_AT_MOST
     // in all. The identity is that of the read that decided.
     for (int reads = 1;; ++reads) {
         if (read_from != nullptr)
             *read_from = identity_of(opened);
-        bool changed = false;
-        crc = read_once(fd, opened, changed);
-        if (crc || !changed || reads == READS_AT_MOST || fstat(fd, &opened) != 0 ||
-            !S_ISREG(opened.st_mode))
+        if (lseek(fd, 0, SEEK_SET) != 0)
             break;
-        wait_while_arriving(identity_of(opened));
+        crc = crc32_of_open_file(fd, opened, buffer.get());
+        struct stat now {
+        };
+        if (crc || reads == READS_AT_MOST || fstat(fd, &now) != 0 ||
+            (now.st_size == opened.st_size && same_modification_time(now, opened)))
+            break; // read, or failed for another reason than a change
+        wait_while_arriving(identity_of(now));
         if (fstat(fd, &opened) != 0)
             break;
     }
@@ -153,8 +195,13 @@ std::optional<std::uint32_t> crc32_of_file(const std::string& path, FileIdentity
 {
     const std::optional<std::uint32_t> crc = crc32_of_file_quietly(path, read_from, links);
     if (!crc)
-        print_message("\nFatal error: cannot read file: %s\n", shown_in_message(path).c_str());
+        print_cannot_read(path);
     return crc;
+}
+
+void print_cannot_read(const std::string& path)
+{
+    print_message("\nFatal error: cannot read file: %s\n", shown_in_message(path).c_str());
 }
 
 } // namespace zantra

@@ -64,4 +64,8 @@ enum class Links {
                                                                  FileIdentity* read_from = nullptr,
                                                                  Links links = Links::follow);
 
+// Writes "\nFatal error: cannot read file: <path>\n" to standard error: what crc32_of_file
+// writes for a file it cannot read, for a caller that read the file quietly.
+void print_cannot_read(const std::string& path);
+
 } // namespace zantra

@@ -1,7 +1,10 @@
 #include "cli/options.h"
 
+#include "checksum/parallel_reader.h"
+#include "console/console.h"
 #include "platform/platform.h"
 
+#include <optional>
 #include <string_view>
 #include <unistd.h>
 
@@ -10,12 +13,29 @@ namespace zantra
 namespace
 {
 
-constexpr const char* OPTION_STRING = ZANTRA_GETOPT_STOP_AT_OPERAND "acdgmtTvwl:";
+constexpr const char* OPTION_STRING = ZANTRA_GETOPT_STOP_AT_OPERAND "acdgmtTvwj:l:";
 
 void select_mode(RunOptions& options, Mode mode)
 {
     options.mode = mode;
     ++options.mode_count;
+}
+
+// The number of workers that the argument of -j asks for: decimal digits alone, 0 for one per
+// processor online. Nothing for any other text, or a number above JOBS_MAX.
+std::optional<int> jobs_from(std::string_view text)
+{
+    if (text.empty() || text.size() > 3)
+        return std::nullopt;
+    int value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    if (value > JOBS_MAX)
+        return std::nullopt;
+    return value == 0 ? processors_online() : value;
 }
 
 } // namespace
@@ -55,6 +75,15 @@ ParsedCommandLine parse_command_line(int argc, char* argv[])
             options.use_banner = true;
             options.banner_path = optarg;
             break;
+        case 'j':
+            if (const std::optional<int> jobs = jobs_from(optarg)) {
+                options.jobs = *jobs;
+                break;
+            }
+            print_message("Oh mama! -j '%s': the number of workers must be 1 to %d, or 0 for "
+                          "one per processor ... :-(\n",
+                          shown_in_message(optarg).c_str(), JOBS_MAX);
+            return parsed;
         case 'v': parsed.outcome = ParseOutcome::version; return parsed;
         default: return parsed; // unknown letter or -l without its argument
         }

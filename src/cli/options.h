@@ -18,10 +18,12 @@ struct ParsedCommandLine {
     RunOptions options;
 };
 
-// Parses argv with POSIX getopt rules and the option string "acdgmtTvwl:": options stop at the
-// first operand or at "--", and words after the first operand are operands even when they
+// Parses argv with POSIX getopt rules and the option string "acdgmtTvwj:l:": options stop at
+// the first operand or at "--", and words after the first operand are operands even when they
 // begin with "-". A first word "--help" or "--version" is read alone, as the request it names.
-// getopt's own diagnostics go to standard error. Can be called more than once in one process.
+// getopt's own diagnostics go to standard error, and so does one line for a -j value that is
+// no whole number from 0 to 256 (then the outcome is usage). Can be called more than once in
+// one process.
 [[nodiscard]] ParsedCommandLine parse_command_line(int argc, char* argv[]);
 
 } // namespace zantra

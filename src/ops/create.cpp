@@ -1,6 +1,7 @@
 // -c: create a list from the file operands.
 
 #include "checksum/file_checksum.h"
+#include "checksum/parallel_reader.h"
 #include "console/console.h"
 #include "list/list_file_reader.h"
 #include "list/list_format.h"
@@ -209,6 +210,16 @@ ListOpening create_list_file(const std::string& path)
     return opening;
 }
 
+// The files the run reads, in the order it reads them.
+std::vector<ReadRequest> reads_of(const std::vector<PlannedOperand>& plan)
+{
+    std::vector<ReadRequest> reads;
+    for (const PlannedOperand& planned : plan)
+        if (planned.listed && planned.refusal == Refusal::none)
+            reads.push_back(ReadRequest{*planned.name});
+    return reads;
+}
+
 void print_refusal(const PlannedOperand& planned)
 {
     if (planned.refusal == Refusal::too_long)
@@ -247,6 +258,8 @@ int run_create(const RunOptions& options)
         list_status = {}; // no file has inode 0: nothing is taken for the list
     const std::vector<PlannedOperand> plan = plan_operands(options, list_status);
     bool written = write_header(list, options, plan);
+    ParallelReader reader(reads_of(plan), written ? options.jobs : 1);
+    std::size_t turn = 0; // the next of the reader's files
     int processed = 0;
     int status = 0;
     for (std::size_t i = 0; written && i < plan.size(); ++i) {
@@ -260,8 +273,9 @@ int run_create(const RunOptions& options)
             continue;
         std::printf("Adding file: %s ... ", shown(*planned.name).c_str());
         std::fflush(stdout);
-        const std::optional<std::uint32_t> crc = crc32_of_file(*planned.name);
+        const std::optional<std::uint32_t> crc = reader.take(turn++).crc;
         if (!crc) {
+            print_cannot_read(*planned.name);
             std::printf("MISSING\n");
             status = 1;
             continue;

@@ -26,6 +26,7 @@ struct RunOptions {
     bool win_sfv_mode = false;      // -w
     bool use_banner = false;        // -l
     std::string banner_path;        // argument of the last -l
+    int jobs = 1;                   // -j: files read at once, 1 to 256 (-j 0: one per processor)
     std::string list_path;          // the first operand, exactly as given
     std::vector<std::string> files; // the operands after the first
 };

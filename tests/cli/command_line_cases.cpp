@@ -15,10 +15,19 @@ namespace
 #if defined(__GLIBC__)
 const std::string UNKNOWN_X = "zantra: invalid option -- 'x'\n";
 const std::string L_NEEDS_ARGUMENT = "zantra: option requires an argument -- 'l'\n";
+const std::string J_NEEDS_ARGUMENT = "zantra: option requires an argument -- 'j'\n";
 #else
 const std::string UNKNOWN_X = "zantra: illegal option -- x\n";
 const std::string L_NEEDS_ARGUMENT = "zantra: option requires an argument -- l\n";
+const std::string J_NEEDS_ARGUMENT = "zantra: option requires an argument -- j\n";
 #endif
+
+// The one line a -j value that is no number of workers gets before the usage text.
+std::string bad_jobs(const std::string& value)
+{
+    return "Oh mama! -j '" + value +
+           "': the number of workers must be 1 to 256, or 0 for one per processor ... :-(\n";
+}
 
 std::vector<Case> command_line_cases()
 {
@@ -46,6 +55,20 @@ std::vector<Case> command_line_cases()
         {"FlagWithoutMode", release, {"-a", "list.sfv"}, 1, usage, ""},
         {"UnknownOption", release, {"-x", "-c", "list.sfv"}, 1, usage, UNKNOWN_X},
         {"BannerOptionWithoutArgument", release, {"-c", "-l"}, 1, usage, L_NEEDS_ARGUMENT},
+        {"JobsWithoutArgument", release, {"-c", "-j"}, 1, usage, J_NEEDS_ARGUMENT},
+        // Nothing is read or created: the list named after a bad value is never opened.
+        {"JobsNotANumber", release, {"-c", "-j", "x", "new.sfv", "a.r00"}, 1, usage, bad_jobs("x")},
+        {"JobsNegative", release, {"-T", "-j", "-1", "list.sfv"}, 1, usage, bad_jobs("-1")},
+        {"JobsEmpty", release, {"-j", "", "-T", "list.sfv"}, 1, usage, bad_jobs("")},
+        {"JobsFraction", release, {"-j2.5", "-T", "list.sfv"}, 1, usage, bad_jobs("2.5")},
+        {"JobsWithSuffix", release, {"-j", "1k", "-T", "list.sfv"}, 1, usage, bad_jobs("1k")},
+        {"JobsAboveTheRange", release, {"-j", "257", "-T", "list.sfv"}, 1, usage, bad_jobs("257")},
+        {"JobsHuge",
+         release,
+         {"-j", "99999999999", "-T", "list.sfv"},
+         1,
+         usage,
+         bad_jobs("99999999999")},
         {"VersionAlone", release, {"-v"}, 0, BANNER, ""},
         {"VersionAfterAMode", release, {"-c", "-v", "list.sfv"}, 0, BANNER, ""},
         {"VersionStopsBeforeLaterOptions", release, {"-v", "-x"}, 0, BANNER, ""},

@@ -39,6 +39,39 @@ Entry late_volume()
     return late;
 }
 
+// A file of 64 MiB and one byte, all zeros, which -j reads in two pieces.
+Entry two_piece_volume()
+{
+    Entry big = file("big.r04", "");
+    big.sparse_size = (std::int64_t{64} << 20) + 1;
+    return big;
+}
+
+// Good, unreadable and large volumes read by four workers: every line as with one, in order,
+// each message between its progress line and its verdict.
+Case four_jobs_case()
+{
+    const std::vector<Entry> volumes = {file("a.r00", "abc"), dir("d.r02"), fifo("f.r03"),
+                                        two_piece_volume(), file("e.r05", "")};
+    const std::string zeros(static_cast<std::size_t>(*two_piece_volume().sparse_size), '\0');
+    const std::string missing = "Adding file: gone.r01 ... \nFatal error: cannot read file: "
+                                "gone.r01\nMISSING\n";
+    return on_console(
+        {"FourJobsKeepEveryLineInOrder",
+         volumes,
+         {"-c", "-j", "4", "x.sfv", "a.r00", "gone.r01", "d.r02", "f.r03", "big.r04", "e.r05"},
+         1,
+         create_heading("x.sfv") + adding("a.r00", "abc") + missing +
+             "Adding file: d.r02 ... \nFatal error: cannot read file: d.r02\nMISSING\n" +
+             "Adding file: f.r03 ... \nFatal error: cannot read file: f.r03\nMISSING\n" +
+             adding("big.r04", zeros) + adding("e.r05", "") + created(3),
+         "",
+         with(volumes,
+              {file("x.sfv", GENERATED + entry_line("a.r00", "abc") + entry_line("big.r04", zeros) +
+                                 entry_line("e.r05", ""))})},
+        Console::one_pipe);
+}
+
 std::vector<Case> create_cases()
 {
     const std::vector<std::string> release_files = {"rel.rar", "rel.r00", "rel.nfo", "rel.sfv",
@@ -264,6 +297,8 @@ std::vector<Case> create_cases()
          "",
          std::vector<Entry>{late_volume(), file("x.sfv", GENERATED + "; " + std::string(11, ' ') + "9  12:34.56 2040-02-29 late.r00\r\n" +
                                                               ";\r\n" + entry_line("late.r00", V001))}},
+
+        four_jobs_case(),
     };
 }
 

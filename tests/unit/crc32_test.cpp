@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <random>
 #include <string>
 #include <unistd.h>
@@ -64,6 +65,31 @@ TEST(Crc32, AgreesWithZlibOnRandomBuffersFedInPieces)
         std::uint32_t crc = crc32_feed(CRC32_PRESET, bytes.data(), split);
         crc = crc32_feed(crc, bytes.data() + split, bytes.size() - split);
         ASSERT_EQ(crc ^ CRC32_PRESET, zlib_crc(bytes)) << "length " << bytes.size();
+    }
+}
+
+TEST(Crc32, CombineJoinsRandomSplitsAsZlibDoes)
+{
+    std::mt19937 generator(20261210);
+    std::uniform_int_distribution<std::size_t> length_of(0, 70000);
+    for (int round = 0; round < 200; ++round) {
+        const auto bytes = random_bytes(generator, length_of(generator));
+        std::uniform_int_distribution<std::size_t> split_at(0, bytes.size());
+        const std::size_t split = split_at(generator);
+        const std::size_t rest = bytes.size() - split;
+        const std::uint32_t a = crc32_of_bytes(bytes.data(), split);
+        const std::uint32_t b = crc32_of_bytes(bytes.data() + split, rest);
+        const std::uint32_t joined = crc32_combine(a, b, rest);
+        ASSERT_EQ(joined, zlib_crc(bytes)) << "split " << split << " of " << bytes.size();
+        ASSERT_EQ(joined, ::crc32_combine(a, b, static_cast<z_off_t>(rest)));
+    }
+    // Lengths of large files' pieces, as far as zlib's z_off_t reaches (32 bits on i686).
+    for (const std::uint64_t length : {std::uint64_t{1} << 26, (std::uint64_t{5} << 30) + 3}) {
+        if (length > static_cast<std::uint64_t>(std::numeric_limits<z_off_t>::max()))
+            continue;
+        EXPECT_EQ(crc32_combine(0x12345678u, 0x9ABCDEF0u, length),
+                  ::crc32_combine(0x12345678u, 0x9ABCDEF0u, static_cast<z_off_t>(length)))
+            << length;
     }
 }
 

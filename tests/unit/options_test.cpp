@@ -1,5 +1,6 @@
 // The command line parsed in-process: outcomes, modes, flags and operands.
 
+#include "checksum/parallel_reader.h"
 #include "cli/options.h"
 
 #include <gtest/gtest.h>
@@ -53,6 +54,11 @@ TEST(Options, Outcomes)
         {{"-c", "-t", "-v"}, ParseOutcome::version},
         {{"-c", "list.sfv"}, ParseOutcome::run},
         {{"-c", "--", "-list.sfv"}, ParseOutcome::run},
+        {{"-c", "-j"}, ParseOutcome::usage}, // -j takes the next word, here none
+        {{"-c", "-j", "x", "list.sfv"}, ParseOutcome::usage},
+        {{"-c", "-j", "257", "list.sfv"}, ParseOutcome::usage},
+        {{"-c", "-j", "+2", "list.sfv"}, ParseOutcome::usage},
+        {{"-m", "-j3", "list.sfv"}, ParseOutcome::run},
     };
     for (const Case& c : cases) {
         std::string joined;
@@ -87,6 +93,26 @@ TEST(Options, ModesFlagsAndOperands)
         EXPECT_EQ(one.options.mode, m.mode) << m.option;
         EXPECT_FALSE(one.options.glftpd_mode);
         EXPECT_TRUE(one.options.files.empty());
+    }
+}
+
+TEST(Options, JobsFromDashJ)
+{
+    const struct {
+        std::vector<std::string> words;
+        int jobs;
+    } cases[] = {
+        {{"-c", "list.sfv"}, 1},
+        {{"-c", "-j", "4", "list.sfv"}, 4},
+        {{"-cj256", "list.sfv"}, 256},
+        {{"-j", "007", "-T", "list.sfv"}, 7},
+        {{"-j", "2", "-j1", "-c", "list.sfv"}, 1}, // the last one counts
+        {{"-c", "-j", "0", "list.sfv"}, processors_online()},
+    };
+    for (const auto& c : cases) {
+        const ParsedCommandLine parsed = parse(c.words);
+        ASSERT_EQ(parsed.outcome, ParseOutcome::run) << c.words[1];
+        EXPECT_EQ(parsed.options.jobs, c.jobs) << c.words[1];
     }
 }
 
