@@ -116,7 +116,7 @@ class Site:
         low = random.Random().randrange(20000, 60000, 50)
         self._daemon([self.tools.pure_ftpd, "-S", f"127.0.0.1,{self.port}", "-l",
                       b"puredb:" + os.path.join(self.root, b"pwd.pdb"), "-E", "-A", "-H",
-                      "-f", "none", "-c", "20", "-C", "20", "-p", f"{low}:{low + 49}", "-g",
+                      "-0", "-f", "none", "-c", "20", "-C", "20", "-p", f"{low}:{low + 49}", "-g",
                       os.path.join(self.root, b"pure-ftpd.pid")] + (["-o"] if self.with_hook else []))
         # With -o, pure-ftpd opens the upload pipe before it listens, and that open waits until
         # pure-uploadscript opens the pipe's other end.
@@ -405,6 +405,7 @@ VOLUMES = {b"rel.rar": 1_200_000, b"rel.r00": 200_000, b"rel.r01": 65_536, b"rel
 LIST, GOOD, DAMAGED, OTHER = "list", "good", "damaged", "other"
 ROTTEN = "damaged on disk"  # no upload and no hook: the file changes in place, as by a disk fault
 SECOND_LIST = "second list"  # a list that names other files and a wrong CRC for rel.r00
+FORGED = "forged"  # MKD of a [100%] completion directory, then this upload of a file not listed
 
 # Steps of uploads into one release each. After each upload and its hook run, the release must
 # hold the .missing markers and the .bad files of the volumes named (short names: r03 is rel.r03)
@@ -436,9 +437,11 @@ STEPS = [
     ("Early-GRP", b"rel.r02", DAMAGED, "", "", None),
     ("Early-GRP", b"rel.rar", GOOD, "", "", None),
     ("Early-GRP", b"rel.sfv", LIST, "r00 r02 r03 r05", "r02", 42, "show"),
-    ("Early-GRP", b"zz.sfv", SECOND_LIST, "r00 r02 r03 r05", "r02", 42),
+    ("Early-GRP", b"A.sfv", SECOND_LIST, "r00 r02 r03 r05", "r02", 42),  # sorts first, came later
     ("Early-GRP", b"rel.r00", GOOD, "r02 r03 r05", "r02", 57),
     ("Early-GRP", b"rel.r02", GOOD, "r03 r05", "", 71),
+    # 5. A forged [100%] is gone after the next hook, whatever that hook was for.
+    ("Early-GRP", b"rel.nfo", FORGED, "r03 r05", "", 71),
 ]
 
 
@@ -457,13 +460,17 @@ def run_steps(site, ftp, checks):
             data = release_list(release)
         elif kind == SECOND_LIST:
             data = sfv([(b"rel.r00", b"00000000"), (b"extra.r00", b"00000000")])
-        elif kind == OTHER:
+        elif kind in (OTHER, FORGED):
             data = b"not listed\n"
         else:
             data = volume(release, name, VOLUMES[name.lower()])
             data = damaged(data) if kind in (DAMAGED, ROTTEN) else data
         if show:
             print_listing(ftp, release, "before")
+        if kind == SECOND_LIST:  # busybox's ls, in ProFTPD's chroot, tells ctimes apart to the second
+            time.sleep(1.1)
+        elif kind == FORGED:
+            ftp.mkd(ftp_path(release, completion_name(100)))
         if kind == ROTTEN:
             with open(os.path.join(site.site, release, name), "r+b") as disk:
                 disk.write(data)
@@ -502,8 +509,9 @@ def still_arriving(site, checks):
     runs = len(site.hooks())
     transfer = ftp.transfercmd("STOR " + ftp_path(release, last))
     transfer.sendall(data[: len(data) // 2])
-    partial = os.path.join(directory, last)
-    wait_until(lambda: os.path.exists(partial) and os.path.getsize(partial) >= len(data) // 2, 10, "half a volume")
+    # Under its name, or in pure-ftpd's hidden temporary file (NoTruncate).
+    wait_until(lambda: any(os.path.getsize(os.path.join(directory, n)) >= len(data) // 2
+                           for n in os.listdir(directory)), 10, "half a volume")
     other = site.client()
     site.upload(other, release, b"rel.nfo", b"not listed\n")
     other.quit()
@@ -541,6 +549,51 @@ def time_set_after(site, checks):
     checks(state["bad"] == {name: sent} and name not in state["files"], f".bad files {sorted(state['bad'])}")
     checks(state["missing"] == {name} and state["completion"] == [85],
            f"markers {sorted(state['missing'])}, completion {state['completion']}, expected rel.r00 and 85")
+
+
+def overwrite(site, checks):
+    """A damaged upload over a tested volume of a complete release: while its bytes arrive the name
+    keeps the tested bytes (pure-ftpd's NoTruncate), so [100%] stays true; once it is whole, its
+    hook renames it .bad and marks it."""
+    release, name = b"Shuffled-GRP", b"rel.r04"
+    directory = os.path.join(site.site, release)
+    good = volume(release, name, VOLUMES[name])
+    sent = damaged(good)
+    ftp = site.client()
+    runs = len(site.hooks())
+    ftp.voidcmd("TYPE I")
+    transfer = ftp.transfercmd("STOR " + ftp_path(release, name))
+    transfer.sendall(sent[: len(sent) // 2])
+    time.sleep(0.5)  # the half is on the server by now
+    checks.step = f"{release.decode()}: {name.decode()} overwritten, half-way"
+    state = bookkeeping(directory)
+    checks(state["completion"] == [100] and state["files"].get(name) == good,
+           f"completion {state['completion']} while {name.decode()} holds other bytes than the tested ones")
+    transfer.sendall(sent[len(sent) // 2:])
+    transfer.close()
+    ftp.voidresp()
+    ftp.quit()
+    site.wait_hooks(runs + 1)
+    checks.step = f"{release.decode()}: {name.decode()} overwritten, complete"
+    state = bookkeeping(directory)
+    checks(state["bad"] == {name: sent} and state["missing"] == {name} and state["completion"] == [85],
+           f".bad {sorted(state['bad'])}, markers {sorted(state['missing'])}, completion {state['completion']}")
+
+
+def padded_list(site, checks):
+    """A list with padded columns, as RHash or hkSFV write it, reaches [100%] with no stray marker."""
+    checks.step = "Padded-GRP: a list with padded columns"
+    release = b"Padded-GRP"
+    data = {n: volume(release, n, VOLUMES[n]) for n in (b"rel.r00", b"rel.r01")}
+    ftp = site.client()
+    ftp.mkd(ftp_path(release))
+    site.upload(ftp, release, b"rel.sfv", b"".join(n + b"    " + crc(d) + b"\r\n" for n, d in data.items()))
+    for name, contents in data.items():
+        site.upload(ftp, release, name, contents)
+    ftp.quit()
+    state = bookkeeping(os.path.join(site.site, release))
+    checks(not state["missing"] and not state["bad"] and state["completion"] == [100],
+           f"markers {sorted(state['missing'])}, .bad {sorted(state['bad'])}, completion {state['completion']}")
 
 
 def print_listing(ftp, release, when):
@@ -854,7 +907,7 @@ def main():
         elif proftpd:  # ProFTPD replies to a STOR after its hook: no MFMT can come while it waits
             scenarios = [moves, still_arriving, crowd, hostile, odd_names]
         else:
-            scenarios = [still_arriving, time_set_after, crowd, hostile, odd_names]
+            scenarios = [still_arriving, time_set_after, overwrite, padded_list, crowd, hostile, odd_names]
         for scenario in scenarios:
             scenario(site, checks)
         if args.hook != "proftpd-chroot":
