@@ -22,11 +22,12 @@ int run_count_missing(const RunOptions& options)
         LoadResult::loaded)
         return 1;
 
+    Ledger books{&table, options.list_path, true};
     if (!scan_directory(table, nullptr).complete)
         return 1;
     const int count = static_cast<int>(table.entries.size());
     if (options.glftpd_mode) {
-        settle_count(table);
+        settle_count(books, table);
     } else {
         const auto local =
             static_cast<int>(std::count_if(table.entries.begin(), table.entries.end(),
@@ -36,7 +37,7 @@ int run_count_missing(const RunOptions& options)
                     count, local, count - local);
     }
     std::fflush(stdout);
-    return 0;
+    return close_books(books, 0);
 }
 
 } // namespace zantra

@@ -28,10 +28,11 @@ struct Tally {
 // What one read of `operand` found, quietly.
 FileRead read_quietly(const std::string& operand, std::uint32_t listed_crc)
 {
-    FileRead read{operand, {}, Verdict::unreadable, 0};
+    FileRead read{operand, {}, Verdict::unreadable, 0, 0};
     const std::optional<std::uint32_t> local = crc32_of_file_quietly(operand, &read.file);
     if (local)
-        read.verdict = *local == listed_crc ? Verdict::good : Verdict::bad;
+        read = FileRead{operand, read.file, *local == listed_crc ? Verdict::good : Verdict::bad, 0,
+                        *local};
     return read;
 }
 
@@ -52,23 +53,25 @@ FileRead latest_reading(std::uint32_t listed_crc, const FileRead& first)
 
 // Completes the progress line of a file found in the list, and in glftpd mode keeps its books.
 void judge_listed(const std::string& operand, std::uint32_t local, const FileIdentity& tested,
-                  const SplitEntry& listed, bool glftpd_mode, Tally& tally)
+                  const SplitEntry& listed, Ledger* books, Tally& tally)
 {
     std::printf("0x%08" PRIX32 " - ", listed.listed_crc);
     const bool good = local == listed.listed_crc;
     std::printf(good ? "OK\n" : "BAD\n");
     if (!good)
         ++tally.bad;
-    if (!glftpd_mode)
+    if (books == nullptr)
         return;
     std::fflush(stdout);
-    const FileRead first{operand, tested, good ? Verdict::good : Verdict::bad, 0};
-    settle_tested_file(listed.name, first, latest_reading(listed.listed_crc, first));
+    const FileRead first{operand, tested, good ? Verdict::good : Verdict::bad, 0, local};
+    settle_tested_file(*books, listed.name, latest_reading(listed.listed_crc, first));
 }
 
 // The entry every operand is tested against, from one reading of the list (a pipe can be read
-// only once). Nothing when the list cannot be opened or read.
-std::optional<std::vector<OperandEntry>> read_operand_entries(const RunOptions& options)
+// only once), and in glftpd mode every listed name into `names`. Nothing when the list cannot be
+// opened or read.
+std::optional<std::vector<OperandEntry>> read_operand_entries(const RunOptions& options,
+                                                              ListTable& names)
 {
     const FileHandle list = open_list(options.list_path);
     if (!list)
@@ -77,8 +80,11 @@ std::optional<std::vector<OperandEntry>> read_operand_entries(const RunOptions& 
     const ListRead read = read_entry_lines(
         list.get(),
         [&](std::string_view line) {
-            if (const std::optional<SplitEntry> entry = split_entry_line(line))
+            if (const std::optional<SplitEntry> entry = split_entry_line(line)) {
                 offer_to_operands(*entry, options.files, chosen);
+                if (options.glftpd_mode)
+                    add_list_entry(names, ListEntry{entry->name, entry->listed_crc, false});
+            }
             return true;
         },
         last_line_of(options));
@@ -89,8 +95,11 @@ std::optional<std::vector<OperandEntry>> read_operand_entries(const RunOptions& 
 
 // Tests operand `i`, reading the list when it is the first to need it (`chosen` is empty
 // until then); false when the list cannot be opened or read.
+// Tests operand `i`, reading the list (and every listed name, into `names`) when it is the
+// first to need it.
 bool test_one_file(const RunOptions& options, std::size_t i,
-                   std::optional<std::vector<OperandEntry>>& chosen, Tally& tally)
+                   std::optional<std::vector<OperandEntry>>& chosen, ListTable& names,
+                   Ledger& books, Tally& tally)
 {
     const std::string& operand = options.files[i];
     std::printf("Testing %s ... ", shown(operand).c_str());
@@ -101,14 +110,14 @@ bool test_one_file(const RunOptions& options, std::size_t i,
     std::fflush(stdout);
 
     if (!chosen)
-        chosen = read_operand_entries(options);
+        chosen = read_operand_entries(options, names);
     if (!chosen)
         return false;
     const OperandEntry& match = (*chosen)[i];
     if (local && match.how != NameMatch::none) {
         // In glftpd mode a name the operand only begins is not the operand's to mark or move.
         const bool bookkeeping = options.glftpd_mode && match.how != NameMatch::prefix;
-        judge_listed(operand, *local, tested, match.entry, bookkeeping, tally);
+        judge_listed(operand, *local, tested, match.entry, bookkeeping ? &books : nullptr, tally);
     } else {
         std::printf("MISSING\n");
         ++tally.missing;
@@ -123,8 +132,10 @@ int run_test_files(const RunOptions& options)
 {
     Tally tally;
     std::optional<std::vector<OperandEntry>> chosen;
+    ListTable names;
+    Ledger books{&names, options.list_path, true};
     for (std::size_t i = 0; i < options.files.size(); ++i) {
-        if (!test_one_file(options, i, chosen, tally)) {
+        if (!test_one_file(options, i, chosen, names, books, tally)) {
             print_cannot_open_list(options.list_path);
             return 1;
         }
@@ -132,7 +143,7 @@ int run_test_files(const RunOptions& options)
     std::printf("\n%d file(s) tested - %d OK - %d bad - %d missing...\n", tally.tested,
                 tally.tested - tally.bad - tally.missing, tally.bad, tally.missing);
     std::fflush(stdout);
-    return tally.bad != 0 || tally.missing != 0 ? 1 : 0;
+    return close_books(books, tally.bad != 0 || tally.missing != 0 ? 1 : 0);
 }
 
 } // namespace zantra

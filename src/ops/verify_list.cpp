@@ -33,17 +33,17 @@ struct Tally {
 // of the release's lock: a file that arrives or is rewritten while this run reads carries a
 // marker until a run has read it good, and the bookkeeping of another run cannot fall between
 // this walk and the marking.
-std::vector<Match> scan_and_mark(ListTable& table, bool glftpd_mode, bool& complete)
+std::vector<Match> scan_and_mark(ListTable& table, Ledger* books, bool& complete)
 {
-    const ReleaseLock lock = glftpd_mode ? hold_books() : ReleaseLock();
+    const ReleaseLock lock = books != nullptr ? hold_books() : ReleaseLock();
     std::vector<Match> matches;
     const DirectoryScan scan =
         scan_directory(table, [&](std::size_t index, const std::string& name) {
             matches.push_back(Match{index, name});
         });
     complete = scan.complete;
-    if (glftpd_mode && complete)
-        mark_every_entry(table);
+    if (books != nullptr && complete)
+        mark_every_entry(*books, table);
     return matches;
 }
 
@@ -53,11 +53,13 @@ FileRead test_match(const ListEntry& entry, const Match& match, Tally& tally)
     std::printf("Testing %s ... listed = 0x%08" PRIX32 " ... ", shown(match.name).c_str(),
                 entry.listed_crc);
     std::fflush(stdout);
-    FileRead read{match.name, {}, Verdict::unreadable, match.index};
+    FileRead read{match.name, {}, Verdict::unreadable, match.index, 0};
     // A symbolic link put in the file's place since the scan is not followed.
     const std::optional<std::uint32_t> local = crc32_of_file(match.name, &read.file, Links::refuse);
     if (local)
-        read.verdict = *local == entry.listed_crc ? Verdict::good : Verdict::bad;
+        read = FileRead{match.name, read.file,
+                        *local == entry.listed_crc ? Verdict::good : Verdict::bad, match.index,
+                        *local};
     std::printf("local = 0x%08" PRIX32 " ... ", local.value_or(CRC_UNREADABLE));
     if (!local) {
         std::printf("MISSING\n");
@@ -83,10 +85,12 @@ int run_test_list(const RunOptions& options)
     if (load_list_table(options.list_path, SplitRule::last_blank, table, last_line_of(options)) !=
         LoadResult::loaded)
         return 1;
+    Ledger books{&table, options.list_path, true};
 
     // Files are tested in the order the directory delivers them, outside any lock.
     bool complete = true;
-    const std::vector<Match> matches = scan_and_mark(table, options.glftpd_mode, complete);
+    const std::vector<Match> matches =
+        scan_and_mark(table, options.glftpd_mode ? &books : nullptr, complete);
     Tally tally;
     std::vector<FileRead> reads;
     reads.reserve(matches.size());
@@ -102,14 +106,14 @@ int run_test_list(const RunOptions& options)
                     shown(entry.name).c_str(), entry.listed_crc);
         ++tally.missing;
     }
-    if (options.glftpd_mode && !settle_whole_list(table, reads))
+    if (options.glftpd_mode && !settle_whole_list(books, table, reads))
         return 1;
 
     const int count = static_cast<int>(table.entries.size());
     std::printf("\n%d file(s) tested - %d OK - %d bad - %d missing ...\n\n", count,
                 std::max(0, count - tally.bad - tally.missing), tally.bad, tally.missing);
     std::fflush(stdout);
-    return tally.missing != 0 ? 2 : tally.bad != 0 ? 1 : 0;
+    return close_books(books, tally.missing != 0 ? 2 : tally.bad != 0 ? 1 : 0);
 }
 
 } // namespace zantra

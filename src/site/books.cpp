@@ -1,5 +1,7 @@
 #include "site/books.h"
 
+#include "console/console.h"
+#include "list/names.h"
 #include "site/markers.h"
 
 #include <algorithm>
@@ -33,49 +35,85 @@ ReleaseLock hold_books()
 namespace
 {
 
-// A listed entry's books once this run has read it: verified, the marker goes and so does a
-// stale ".bad"; failed, the marker stands.
-void unmark(std::string_view listed_name, const FileRead& read)
+// True when `name` is the list itself: its name, letters folded, when the list is in the
+// current directory, or the same file.
+bool names_the_list(const std::string& list_path, std::string_view name)
 {
-    remove_marker(listed_name, MISSING_SUFFIX);
-    remove_stale_bad_marker(listed_name, read.file);
-}
-
-void mark(std::string_view listed_name)
-{
-    touch_marker(listed_name, MISSING_SUFFIX);
-}
-
-// Renames the file read to the ".bad" name of `listed_name` when it is still the file that was
-// read, unchanged: never a good upload that has replaced it, nor one still being written.
-void rename_to_bad(std::string_view listed_name, const FileRead& read)
-{
-    if (is_as_read(read))
-        mark_bad(read.path, listed_name, read.file);
+    std::string_view base = list_path;
+    while (base.substr(0, 2) == "./")
+        base.remove_prefix(2);
+    if (base.find('/') == std::string_view::npos && equal_folded(base, name))
+        return true;
+    struct stat list {
+    };
+    struct stat entry {
+    };
+    return stat(list_path.c_str(), &list) == 0 && lstat(std::string(name).c_str(), &entry) == 0 &&
+           list.st_dev == entry.st_dev && list.st_ino == entry.st_ino;
 }
 
 } // namespace
 
-void settle_tested_file(std::string_view listed_name, const FileRead& first, const FileRead& latest)
+bool may_keep_books_of(const Ledger& ledger, std::string_view listed_name)
 {
-    const ReleaseLock lock = hold_books();
-    const bool settled = latest.verdict != Verdict::unreadable && is_as_read(latest);
-    const bool first_good = first.verdict == Verdict::good;
-    const bool latest_good = latest.verdict == Verdict::good;
-    if (first_good && latest_good && settled) {
-        unmark(listed_name, latest);
-        return;
+    if (names_the_list(ledger.list_path, listed_name))
+        return false;
+    if (ledger.names == nullptr)
+        return true;
+    for (const std::string_view suffix : {MISSING_SUFFIX, BAD_SUFFIX}) {
+        const auto path = marker_path(listed_name, suffix);
+        if (path && !entries_named(*ledger.names, *path).empty())
+            return false;
     }
-    if (!first_good && !latest_good && settled)
-        rename_to_bad(listed_name, latest);
-    if (!first_good || latest.verdict == Verdict::bad)
-        mark(listed_name);
+    return true;
 }
 
-void mark_every_entry(const ListTable& table)
+namespace
+{
+
+void mark(Ledger& ledger, std::string_view listed_name)
+{
+    ledger.kept = touch_marker(listed_name, MISSING_SUFFIX) && ledger.kept;
+}
+
+// A listed entry's books once this run has read its file good: the marker goes, and so does a
+// stale ".bad" beside it.
+void unmark(Ledger& ledger, std::string_view listed_name, const FileRead& read)
+{
+    ledger.kept = remove_marker(listed_name, MISSING_SUFFIX) && ledger.kept;
+    ledger.kept = remove_stale_bad_marker(listed_name, read.file) && ledger.kept;
+}
+
+// Renames the file read to the ".bad" name of `listed_name` when it is still the file that was
+// read, unchanged: never a good upload that has replaced it, nor one still being written.
+void rename_to_bad(Ledger& ledger, std::string_view listed_name, const FileRead& read)
+{
+    if (is_as_read(read))
+        ledger.kept = mark_bad(read.path, listed_name, read.file) && ledger.kept;
+}
+
+} // namespace
+
+void settle_tested_file(Ledger& ledger, std::string_view listed_name, const FileRead& read)
+{
+    const ReleaseLock lock = hold_books();
+    // A late verdict about an older file changes nothing: the newer file's own run decides.
+    if (!is_as_read(read) || !may_keep_books_of(ledger, listed_name))
+        return;
+    if (read.verdict == Verdict::good) {
+        unmark(ledger, listed_name, read);
+        return;
+    }
+    if (read.verdict == Verdict::bad)
+        rename_to_bad(ledger, listed_name, read);
+    mark(ledger, listed_name);
+}
+
+void mark_every_entry(Ledger& ledger, const ListTable& table)
 {
     for (const ListEntry& entry : table.entries)
-        mark(entry.name);
+        if (may_keep_books_of(ledger, entry.name))
+            mark(ledger, entry.name);
 }
 
 namespace
@@ -101,14 +139,17 @@ void wait_for_bad_reads(const std::vector<FileRead>& reads)
 // Renames each file found bad, and unchanged since, to the ".bad" name of its listed name. An
 // entry that several files on disk matched (names that differ in letter case only) has no one
 // file to rename: it is only marked.
-void rename_bad_reads(const ListTable& table, const std::vector<FileRead>& reads)
+void rename_bad_reads(Ledger& ledger, const ListTable& table, const std::vector<FileRead>& reads)
 {
     std::vector<int> files_of(table.entries.size(), 0);
     for (const FileRead& read : reads)
         ++files_of[read.entry];
-    for (const FileRead& read : reads)
-        if (read.verdict == Verdict::bad && files_of[read.entry] == 1)
-            rename_to_bad(table.entries[read.entry].name, read);
+    for (const FileRead& read : reads) {
+        const std::string& name = table.entries[read.entry].name;
+        if (read.verdict == Verdict::bad && files_of[read.entry] == 1 &&
+            may_keep_books_of(ledger, name))
+            rename_to_bad(ledger, name, read);
+    }
 }
 
 // How a listed entry stands after this run's reading, from the worst of its files on disk now.
@@ -118,14 +159,25 @@ enum class Standing {
     failed,    // read bad or unreadable by this run, and unchanged since
 };
 
-// How the file now at `name` stands, given this run's reads by name.
-Standing standing_of(const std::string& name,
-                     const std::unordered_map<std::string, const FileRead*>& reads_by_name)
+// How the file `read` (none: not read by this run) stands for `entry`, judged by its own CRC.
+Standing standing_for(const ListEntry& entry, const FileRead* read)
 {
-    const auto found = reads_by_name.find(name);
-    if (found == reads_by_name.end() || !is_as_read(*found->second))
+    if (read == nullptr || !is_as_read(*read))
         return Standing::unsettled;
-    return found->second->verdict == Verdict::good ? Standing::verified : Standing::failed;
+    const bool good = read->verdict != Verdict::unreadable && read->crc == entry.listed_crc;
+    return good ? Standing::verified : Standing::failed;
+}
+
+// The entries a file on disk of this name stands for: those equal to it byte for byte, or when
+// there are none, every entry equal to it with letters folded.
+std::vector<std::size_t> entries_of_file(const ListTable& table, const std::string& name)
+{
+    std::vector<std::size_t> exact;
+    const std::span<const std::size_t> named = entries_named(table, name);
+    for (const std::size_t index : named)
+        if (table.entries[index].name == name)
+            exact.push_back(index);
+    return exact.empty() ? std::vector<std::size_t>(named.begin(), named.end()) : exact;
 }
 
 // What a fresh walk of the directory finds of the listed entries: each entry's standing, and
@@ -138,17 +190,24 @@ bool stand_entries(ListTable& now, const std::vector<FileRead>& reads,
         reads_by_name[read.path] = &read;
     for (ListEntry& entry : now.entries)
         entry.found = false;
+    std::vector<bool> found(now.entries.size(), false);
     standing.assign(now.entries.size(), Standing::verified);
     const DirectoryScan scan = scan_directory(now, [&](std::size_t, const std::string& name) {
-        const Standing file = standing_of(name, reads_by_name);
-        for (const std::size_t index : entries_named(now, name))
+        const auto read = reads_by_name.find(name);
+        for (const std::size_t index : entries_of_file(now, name)) {
+            found[index] = true;
+            const Standing file = standing_for(
+                now.entries[index], read == reads_by_name.end() ? nullptr : read->second);
             standing[index] = std::max(standing[index], file);
+        }
     });
+    for (std::size_t i = 0; i < now.entries.size(); ++i)
+        now.entries[i].found = found[i];
     return scan.complete;
 }
 
-// The read of the file that verified the entry at `index` (a good read of a file named as it
-// is), for the stale ".bad" beside it; nothing when none.
+// The read of the file that verified the entry at `index`, for the stale ".bad" beside it;
+// nothing when none.
 const FileRead* verifying_read(std::size_t index, const std::vector<FileRead>& reads)
 {
     for (const FileRead& read : reads)
@@ -157,54 +216,80 @@ const FileRead* verifying_read(std::size_t index, const std::vector<FileRead>& r
     return nullptr;
 }
 
-// True when the entry counts toward the percentage: present and unmarked, or, for a name that
-// can carry no marker, present and verified by this run.
-bool counts(const ListEntry& entry, bool verified)
+// True when the entry counts toward the percentage: present, not found failed by this run, and
+// unmarked; for a name that can carry no marker, or whose books may not be kept, verified.
+bool counts(const Ledger& ledger, const ListEntry& entry, Standing standing)
 {
-    if (!entry.found)
+    if (!entry.found || standing == Standing::failed)
         return false;
-    return can_carry_marker(entry.name) ? !has_marker(entry.name, MISSING_SUFFIX) : verified;
+    if (!can_carry_marker(entry.name) || !may_keep_books_of(ledger, entry.name))
+        return standing == Standing::verified;
+    return !has_marker(entry.name, MISSING_SUFFIX);
+}
+
+// Settles one entry from its standing after the fresh walk.
+void settle_entry(Ledger& ledger, const ListEntry& entry, Standing standing,
+                  const FileRead* verifying)
+{
+    if (!may_keep_books_of(ledger, entry.name))
+        return;
+    if (!entry.found || standing == Standing::failed) {
+        mark(ledger, entry.name);
+    } else if (standing == Standing::verified) {
+        if (verifying != nullptr)
+            unmark(ledger, entry.name, *verifying);
+        else
+            ledger.kept = remove_marker(entry.name, MISSING_SUFFIX) && ledger.kept;
+    }
+}
+
+// Replaces the completion directory for `counted` of `table`'s entries.
+void show_completion(Ledger& ledger, const ListTable& table, int counted)
+{
+    const auto listed = static_cast<long long>(table.entries.size());
+    ledger.kept = replace_completion_dir(completion_percent(counted, listed)) && ledger.kept;
 }
 
 } // namespace
 
-bool settle_whole_list(const ListTable& table, const std::vector<FileRead>& reads)
+bool settle_whole_list(Ledger& ledger, const ListTable& table, const std::vector<FileRead>& reads)
 {
     wait_for_bad_reads(reads);
     const ReleaseLock lock = hold_books();
-    rename_bad_reads(table, reads);
+    rename_bad_reads(ledger, table, reads);
     ListTable now = table;
     std::vector<Standing> standing;
     if (!stand_entries(now, reads, standing))
         return false;
     int counted = 0;
     for (std::size_t i = 0; i < now.entries.size(); ++i) {
-        const ListEntry& entry = now.entries[i];
-        if (!entry.found || standing[i] == Standing::failed) {
-            mark(entry.name);
-        } else if (standing[i] == Standing::verified) {
-            if (const FileRead* read = verifying_read(i, reads))
-                unmark(entry.name, *read);
-            else
-                remove_marker(entry.name, MISSING_SUFFIX);
-        }
-        counted += counts(entry, standing[i] == Standing::verified) ? 1 : 0;
+        settle_entry(ledger, now.entries[i], standing[i], verifying_read(i, reads));
+        counted += counts(ledger, now.entries[i], standing[i]) ? 1 : 0;
     }
-    replace_completion_dir(completion_percent(counted, static_cast<long long>(now.entries.size())));
+    show_completion(ledger, now, counted);
     return true;
 }
 
-void settle_count(const ListTable& table)
+void settle_count(Ledger& ledger, const ListTable& table)
 {
     int counted = 0;
     for (const ListEntry& entry : table.entries) {
+        if (!may_keep_books_of(ledger, entry.name))
+            continue; // nothing was read: it cannot count
         if (!entry.found)
-            mark(entry.name);
+            mark(ledger, entry.name);
         else if (can_carry_marker(entry.name) && !has_marker(entry.name, MISSING_SUFFIX))
             ++counted;
     }
-    replace_completion_dir(
-        completion_percent(counted, static_cast<long long>(table.entries.size())));
+    show_completion(ledger, table, counted);
+}
+
+int close_books(const Ledger& ledger, int status)
+{
+    if (ledger.kept)
+        return status;
+    print_message("Oh mama! I can't keep the glftpd books here (check permissions!) ... :-(\n");
+    return status == 0 ? 1 : status;
 }
 
 } // namespace zantra

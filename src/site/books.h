@@ -14,6 +14,7 @@
 #include "site/release_lock.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,6 +36,7 @@ struct FileRead {
     FileIdentity file; // inode 0 when nothing could be opened
     Verdict verdict = Verdict::unreadable;
     std::size_t entry = 0;
+    std::uint32_t crc = 0; // what was read, when it was readable
 };
 
 // True when the file at read.path is the file that was read, unchanged since; for a read that
@@ -52,27 +54,48 @@ struct FileRead {
 // too many for the next run to settle, never an upload lost or a marker too few.
 [[nodiscard]] ReleaseLock hold_books();
 
-// -t: keeps the books of the listed name an operand matched, from its first read and the latest
-// (the same read when there was one). Under the release's lock, which it takes. Every read good
-// and the latest as read: unmarked, with any stale ".bad" beside it removed. Every read bad and
-// the latest as read: renamed to its ".bad" name. Any read bad, or the latest bad: marked.
-void settle_tested_file(std::string_view listed_name, const FileRead& first,
-                        const FileRead& latest);
+// What the books of one run are kept against: every name the list gives (a marker or ".bad"
+// path that is another listed name is never made, removed or renamed to) and the list itself,
+// which is never renamed; and whether every change to the books could be made.
+struct Ledger {
+    const ListTable* names = nullptr;
+    std::string list_path;
+    bool kept = true;
+};
+
+// True when glftpd mode may mark, unmark or rename the entry `listed_name`: its ".missing" and
+// ".bad" paths are no listed name (letters folded) and it does not name the list. Any other
+// entry counts only when read good and unchanged.
+[[nodiscard]] bool may_keep_books_of(const Ledger& ledger, std::string_view listed_name);
+
+// -t: keeps the books of the listed name an operand matched, from the read that decided, under
+// the release's lock, which it takes. A file changed since that read is left as it is, for the
+// run that reads the newer file. Good: unmarked, with any stale ".bad" beside it removed. Bad:
+// renamed to its ".bad" name and marked. Unreadable: marked.
+void settle_tested_file(Ledger& ledger, std::string_view listed_name, const FileRead& read);
 
 // -T, before it reads: marks every listed entry, under a lock the caller holds since its walk.
-void mark_every_entry(const ListTable& table);
+void mark_every_entry(Ledger& ledger, const ListTable& table);
 
 // -T, after it read: under the release's lock, which it takes, renames each file read bad and
 // unchanged since (unless several files matched its entry), then walks the directory afresh and
-// settles every entry from this run's reads: absent, or read bad or unreadable and unchanged,
-// marked; read good and unchanged, unmarked with any stale ".bad" removed; anything else as it
-// is. Then replaces the completion directory. False when the directory cannot be read to its
-// end, and nothing after the renames is done.
-[[nodiscard]] bool settle_whole_list(const ListTable& table, const std::vector<FileRead>& reads);
+// settles every entry from this run's reads. An entry counts as verified only by a good read,
+// unchanged since, of a file matched to it (a file whose name equals another entry byte for byte
+// never verifies it): verified, unmarked with any stale ".bad" removed; absent, or read bad or
+// unreadable and unchanged, marked; anything else as it is. Then replaces the completion
+// directory, counting only entries present, unmarked and not found failed. False when the
+// directory cannot be read to its end, and nothing after the renames is done.
+[[nodiscard]] bool settle_whole_list(Ledger& ledger, const ListTable& table,
+                                     const std::vector<FileRead>& reads);
 
 // -m, under a lock the caller holds for the whole run: marks every entry the walk did not find
 // and replaces the completion directory, counting a found entry only when it carries no marker
 // (a name that can carry none never counts: nothing was read).
-void settle_count(const ListTable& table);
+void settle_count(Ledger& ledger, const ListTable& table);
+
+// Ends a run's books: when any change could not be made, writes "Oh mama! I can't keep the
+// glftpd books here (check permissions!) ... :-(\n" to standard error, once, and returns 1 for a
+// status of 0; otherwise returns `status`.
+[[nodiscard]] int close_books(const Ledger& ledger, int status);
 
 } // namespace zantra

@@ -13,6 +13,12 @@
 namespace zantra
 {
 
+bool is_books_fault(int error)
+{
+    return error == EACCES || error == EPERM || error == EROFS || error == ENOSPC ||
+           error == EDQUOT || error == EIO;
+}
+
 bool is_local_name(std::string_view name)
 {
     return !name.empty() && name != "." && name != ".." &&
@@ -28,26 +34,34 @@ std::optional<std::string> marker_path(std::string_view listed_name, std::string
     return path;
 }
 
-void touch_marker(std::string_view listed_name, std::string_view suffix)
+bool touch_marker(std::string_view listed_name, std::string_view suffix)
 {
     // Never truncated: a file that holds bytes at a marker path is someone's upload, not a
     // marker, and an empty one is a marker already.
-    if (const auto path = marker_path(listed_name, suffix)) {
-        const int fd =
-            open(path->c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-        if (fd >= 0)
-            close(fd);
+    const auto path = marker_path(listed_name, suffix);
+    if (!path)
+        return true;
+    const int fd =
+        open(path->c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+        close(fd);
+        return true;
     }
+    // Whatever stands there (a directory, a link, a file that cannot be written) is a marker.
+    struct stat info {
+    };
+    return !is_books_fault(errno) || lstat(path->c_str(), &info) == 0;
 }
 
-void remove_marker(std::string_view listed_name, std::string_view suffix)
+bool remove_marker(std::string_view listed_name, std::string_view suffix)
 {
     const auto path = marker_path(listed_name, suffix);
     struct stat info {
     };
     // A regular file that holds bytes is someone's upload, not a marker: it stays.
     if (path && lstat(path->c_str(), &info) == 0 && !(S_ISREG(info.st_mode) && info.st_size != 0))
-        (void)unlink(path->c_str());
+        return unlink(path->c_str()) == 0 || !is_books_fault(errno);
+    return true;
 }
 
 bool can_carry_marker(std::string_view listed_name)
@@ -94,28 +108,31 @@ void put_back(const std::string& held, const std::string& path)
 
 } // namespace
 
-void remove_stale_bad_marker(std::string_view listed_name, const FileIdentity& tested)
+bool remove_stale_bad_marker(std::string_view listed_name, const FileIdentity& tested)
 {
     const auto path = marker_path(listed_name, BAD_SUFFIX);
     struct stat info {
     };
     if (!path || lstat(path->c_str(), &info) != 0)
-        return;
+        return true;
     if (info.st_dev == tested.device && info.st_ino == tested.inode)
-        return; // the good file itself, renamed there by someone else
+        return true; // the good file itself, renamed there by someone else
     // Between a look and an unlink, another process could rename the good file to this name.
     // So the marker is first taken aside under a private name, where nothing else can change
     // it, and removed only when it is not the file just tested.
     const auto held = private_name();
-    if (!held || std::rename(path->c_str(), held->c_str()) != 0)
-        return;
+    if (!held)
+        return true;
+    if (std::rename(path->c_str(), held->c_str()) != 0)
+        return !is_books_fault(errno);
     const bool tested_file = lstat(held->c_str(), &info) == 0 && info.st_dev == tested.device &&
                              info.st_ino == tested.inode;
     if (tested_file || unlink(held->c_str()) != 0)
         put_back(*held, *path);
+    return true;
 }
 
-void mark_bad(const std::string& tested_path, std::string_view listed_name,
+bool mark_bad(const std::string& tested_path, std::string_view listed_name,
               const FileIdentity& read)
 {
     const auto path = marker_path(listed_name, BAD_SUFFIX);
@@ -123,8 +140,9 @@ void mark_bad(const std::string& tested_path, std::string_view listed_name,
     };
     // Only the file that was read, as it was read: not a good upload that has replaced it, nor
     // one that is still being written.
-    if (path && stat(tested_path.c_str(), &info) == 0 && is_same_unchanged(info, read))
-        (void)std::rename(tested_path.c_str(), path->c_str());
+    if (path && lstat(tested_path.c_str(), &info) == 0 && is_same_unchanged(info, read))
+        return std::rename(tested_path.c_str(), path->c_str()) == 0 || !is_books_fault(errno);
+    return true;
 }
 
 int completion_percent(long long present, long long listed)
@@ -213,9 +231,10 @@ bool is_plain_completion_dir(const std::string& name)
 
 } // namespace
 
-void replace_completion_dir(int percent)
+bool replace_completion_dir(int percent)
 {
     const std::string name = completion_dir_name(percent);
+    bool kept = true;
     std::vector<std::string> others = other_completion_dirs(name);
     struct stat info {
     };
@@ -228,11 +247,12 @@ void replace_completion_dir(int percent)
         // Made with mode 0777 at once, under an empty umask: a mode change after the mkdir could
         // reach a directory that someone renamed onto the new name meanwhile.
         const UmaskScope no_umask(0);
-        (void)mkdir(name.c_str(), 0777);
+        kept = mkdir(name.c_str(), 0777) == 0 || !is_books_fault(errno);
     }
     for (const std::string& old_name : others)
         (void)rmdir(old_name.c_str());
     std::printf("Completion Status: %s\n", name.c_str());
+    return kept;
 }
 
 } // namespace zantra

@@ -1,6 +1,9 @@
 // glftpd bookkeeping in the release directory: ".missing" and ".bad" markers beside listed
 // files, and the directory whose name shows how complete the release is.
 //
+// Each call that changes the books returns false when it could not, for a reason other than
+// its being so already (a permission, a read-only or full file system): the books are not kept.
+//
 // The list is untrusted: anyone who can upload can write it. A marker is only ever made,
 // removed or renamed to for a listed name that names an entry of the current directory itself;
 // every other name is passed over as silently as a failed operation. A marker is never emptied.
@@ -17,6 +20,9 @@
 
 namespace zantra
 {
+
+// True when a failed call on a marker with this errno means the books cannot be kept here.
+[[nodiscard]] bool is_books_fault(int error);
 
 inline constexpr std::string_view MISSING_SUFFIX = ".missing";
 inline constexpr std::string_view BAD_SUFFIX = ".bad";
@@ -39,12 +45,12 @@ inline constexpr char COMPLETION_TEMPLATE[] = "[000%]-[-all.files.CRC.ok-]";
 
 // Creates the marker of `listed_name` empty when nothing is at its path; whatever is there
 // already is left as it is. Never follows a symbolic link and never waits on a FIFO; new
-// markers get mode 0666 less the umask. Failures are ignored.
-void touch_marker(std::string_view listed_name, std::string_view suffix);
+// markers get mode 0666 less the umask. False when it could not (see above).
+[[nodiscard]] bool touch_marker(std::string_view listed_name, std::string_view suffix);
 
 // Removes the marker of `listed_name`, unless a regular file that holds bytes stands there (an
-// upload, not a marker); failures (above all, no such file) are ignored.
-void remove_marker(std::string_view listed_name, std::string_view suffix);
+// upload, not a marker); failures (above all, no such file) are no fault.
+[[nodiscard]] bool remove_marker(std::string_view listed_name, std::string_view suffix);
 
 // True when `listed_name` can carry a ".missing" marker at all: a local name short enough for
 // the marker's path. A name that cannot is never taken as verified on the strength of a
@@ -58,14 +64,15 @@ void remove_marker(std::string_view listed_name, std::string_view suffix);
 
 // Removes the ".bad" marker of `listed_name`, a stale one beside a file just found good, unless
 // it is that file (`tested`), which someone else renamed to the marker's name; also when that
-// happens while the marker is being removed. Failures are ignored.
-void remove_stale_bad_marker(std::string_view listed_name, const FileIdentity& tested);
+// happens while the marker is being removed. False when it could not (see above).
+[[nodiscard]] bool remove_stale_bad_marker(std::string_view listed_name,
+                                           const FileIdentity& tested);
 
 // Renames the tested file, as the command line names it, to the ".bad" marker of
 // `listed_name`, when it is still the file that was read (`read`) and unchanged since.
-// Failures are ignored.
-void mark_bad(const std::string& tested_path, std::string_view listed_name,
-              const FileIdentity& read);
+// False when it could not (see above).
+[[nodiscard]] bool mark_bad(const std::string& tested_path, std::string_view listed_name,
+                            const FileIdentity& read);
 
 // present * 100 / listed, truncated, kept within 0 to 100; 0 when nothing is listed.
 [[nodiscard]] int completion_percent(long long present, long long listed);
@@ -81,7 +88,7 @@ void mark_bad(const std::string& tested_path, std::string_view listed_name,
 // Status: <name>\n": a directory of that name already there is kept as it is; else an empty one
 // of mode 0777 from before is renamed to it, so that the listing never shows none; else it is
 // made with mode 0777 whatever the umask. Every other completion directory there (left by runs that
-// met, or made by a user) is removed when empty. Failures are ignored.
-void replace_completion_dir(int percent);
+// met, or made by a user) is removed when empty. False when it could not (see above).
+[[nodiscard]] bool replace_completion_dir(int percent);
 
 } // namespace zantra
