@@ -76,6 +76,10 @@ struct Case {
 // The case `c` with its standard streams connected as `console` says.
 Case on_console(Case c, Console console);
 
+// The case `c` expecting the tree after the run to be its `before` with `changes` made: an
+// entry replaces the one of the same path, or is added after the others.
+Case changed(Case c, const std::vector<Entry>& changes);
+
 // In args, out, err and expected contents, "@ROOT@" stands for the absolute path of the
 // temporary directory that holds "work" and "outside". In expected file contents "@NOW@"
 // matches a creation time such as "2004-05-06 at 14:03.22".
@@ -166,6 +170,16 @@ void write_file(const std::string& path, const std::string& content);
 // Removes a file, or a directory with everything in it; failures are ignored.
 void remove_tree(const std::string& path);
 
+// A file under /tmp holding `content`, removed when this goes; a failure to make it fails the
+// test.
+struct ScratchFile {
+    std::string path;
+    explicit ScratchFile(const std::string& content);
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
+    ~ScratchFile();
+};
+
 // The CRC-32 of `content` as eight upper-case hex digits, computed with zlib.
 std::string crc_of(const std::string& content);
 
@@ -180,9 +194,14 @@ inline const std::string BANNER = "ZANTRA for UNiX, $Revision: 1.18 $\n";
 
 void PrintTo(const Case& c, std::ostream* os);
 
+// True when GoogleTest's filter may select a test of the suite named `suite` ("Cases/Create"),
+// so that a process builds only the case tables whose rows it may run.
+bool selected(const std::string& suite);
+
 } // namespace zantra_cli
 
-// Registers every case of `cases_function()` as one GoogleTest test named Suite.<case name>.
+// Registers every case of `cases_function()` as one GoogleTest test named Suite.<case name>,
+// calling it only when the filter may select one of them.
 #define ZANTRA_CLI_CASES(Suite, cases_function)                                                    \
     class Suite : public testing::TestWithParam<::zantra_cli::Case>                                \
     {                                                                                              \
@@ -192,5 +211,8 @@ void PrintTo(const Case& c, std::ostream* os);
         ::zantra_cli::expect_outcome(GetParam(), ::zantra_cli::run_case(GetParam()));              \
     }                                                                                              \
     INSTANTIATE_TEST_SUITE_P(                                                                      \
-        Cases, Suite, testing::ValuesIn(cases_function()),                                         \
+        Cases, Suite,                                                                              \
+        testing::ValuesIn(::zantra_cli::selected("Cases/" #Suite)                                  \
+                              ? cases_function()                                                   \
+                              : std::vector<::zantra_cli::Case>{}),                                \
         [](const testing::TestParamInfo<::zantra_cli::Case>& param) { return param.param.name; })
