@@ -18,14 +18,6 @@ namespace
 
 // The generated-by lines as written: "@NOW@" stands for 22 bytes.
 const std::size_t GENERATED_SIZE = GENERATED.size() - 5 + 22;
-const std::string ALL_ONES = std::string(4, '\xFF'); // its CRC-32 is FFFFFFFF
-
-std::string checked(const std::string& name, const std::string& listed, const std::string& local,
-                    const std::string& verdict)
-{
-    return "Testing " + name + " ... listed = 0x" + listed + " ... local = 0x" + local + " ... " +
-           verdict + "\n";
-}
 
 // 4 KiB holding the bytes 00 to FF sixteen times over: line feeds every 256 bytes, a blank
 // in every line, NUL bytes, control bytes and every byte above 0x7F.
