@@ -449,6 +449,25 @@ const char* kind_name(Kind kind)
     return "?";
 }
 
+// The tree `c` expects after its run.
+std::vector<Entry> expected_tree(const Case& c)
+{
+    if (!c.after)
+        return c.before;
+    if (!c.after->relative)
+        return c.after->entries;
+    std::vector<Entry> tree = c.before;
+    for (const Entry& change : c.after->entries) {
+        const auto same = std::find_if(tree.begin(), tree.end(),
+                                       [&](const Entry& have) { return have.path == change.path; });
+        if (same != tree.end())
+            *same = change;
+        else
+            tree.push_back(change);
+    }
+    return tree;
+}
+
 void expect_tree(const std::vector<Entry>& expected_entries, std::vector<Entry> got,
                  const std::string& root)
 {
@@ -656,19 +675,11 @@ Case on_console(Case c, Console console)
     return c;
 }
 
-Case changed(Case c, const std::vector<Entry>& changes)
+After changes(std::vector<Entry> changed)
 {
-    std::vector<Entry> after = c.before;
-    for (const Entry& change : changes) {
-        const auto same = std::find_if(after.begin(), after.end(),
-                                       [&](const Entry& have) { return have.path == change.path; });
-        if (same != after.end())
-            *same = change;
-        else
-            after.push_back(change);
-    }
-    c.after = std::move(after);
-    return c;
+    After after(std::move(changed));
+    after.relative = true;
+    return after;
 }
 
 Outcome run_case(const Case& c)
@@ -718,7 +729,7 @@ void expect_outcome(const Case& c, const Outcome& outcome)
         ADD_FAILURE() << "stdout " << line_difference(out, outcome.out);
     if (err != outcome.err)
         ADD_FAILURE() << "stderr " << line_difference(err, outcome.err);
-    expect_tree(c.after ? *c.after : c.before, outcome.tree, outcome.root);
+    expect_tree(expected_tree(c), outcome.tree, outcome.root);
 }
 
 ScratchFile::ScratchFile(const std::string& content)

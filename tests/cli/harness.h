@@ -50,6 +50,18 @@ enum class Console {
     stdout_unread, // a pipe whose reader has gone, as behind | head -1; `out` expects nothing
 };
 
+// The tree a case expects after its run: the whole of it, or, made by changes(), what differs
+// from the tree before.
+struct After {
+    After(std::vector<Entry> tree) : entries(std::move(tree)) {} // NOLINT: a tree is an After
+    std::vector<Entry> entries;
+    bool relative = false;
+};
+
+// The tree before the run with `changed` made: an entry replaces the one of the same path, or is
+// added after the others.
+After changes(std::vector<Entry> changed);
+
 struct Case {
     std::string name; // a test name: letters, digits and underscores
     std::vector<Entry> before;
@@ -57,8 +69,8 @@ struct Case {
     int status = 0;
     std::string out;
     std::string err;
-    // The whole tree after the run; when absent the tree must be exactly as before.
-    std::optional<std::vector<Entry>> after;
+    // The tree after the run; when absent the tree must be exactly as before.
+    std::optional<After> after;
     std::vector<std::string> env; // extra NAME=value settings
     // When set, gives the expected stdout from the names of the work directory in the order
     // readdir delivers them (taken before the run), for output in directory order.
@@ -75,10 +87,6 @@ struct Case {
 
 // The case `c` with its standard streams connected as `console` says.
 Case on_console(Case c, Console console);
-
-// The case `c` expecting the tree after the run to be its `before` with `changes` made: an
-// entry replaces the one of the same path, or is added after the others.
-Case changed(Case c, const std::vector<Entry>& changes);
 
 // In args, out, err and expected contents, "@ROOT@" stands for the absolute path of the
 // temporary directory that holds "work" and "outside". In expected file contents "@NOW@"
