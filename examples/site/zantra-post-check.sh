@@ -19,6 +19,7 @@ dir=$2
 case $name in "" | */*) exit 0 ;; esac
 case $dir in /*) ;; *) exit 0 ;; esac
 
+# ---- begin shared block: the same in every hook (.ci/check-hooks.sh) ----
 runnable() {
     case $1 in /*) [ -f "$1" ] && [ -x "$1" ] ;; *) false ;; esac
 }
@@ -27,6 +28,7 @@ if [ -z "$ZANTRA" ]; then
         runnable "$ZANTRA" && break
     done
 fi
+# ---- end shared block ----
 # Without zantra nothing can be checked: say so, once, to syslog and on standard error.
 if ! runnable "$ZANTRA"; then
     message="zantra not found (set ZANTRA= in $0): $dir/$name not checked"

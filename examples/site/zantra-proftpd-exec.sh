@@ -24,6 +24,7 @@ path=$2
 from=$3
 case $path in /*) ;; *) exit 0 ;; esac
 
+# ---- begin shared block: the same in every hook (.ci/check-hooks.sh) ----
 runnable() {
     case $1 in /*) [ -f "$1" ] && [ -x "$1" ] ;; *) false ;; esac
 }
@@ -32,6 +33,7 @@ if [ -z "$ZANTRA" ]; then
         runnable "$ZANTRA" && break
     done
 fi
+# ---- end shared block ----
 # Without zantra nothing can be checked: say so, once, to syslog and on standard error (which
 # ExecOptions logStderr puts in the ExecLog).
 if ! runnable "$ZANTRA"; then

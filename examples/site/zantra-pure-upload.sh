@@ -17,6 +17,7 @@ case $path in /*) ;; *) exit 0 ;; esac
 name=${path##*/}
 dir=${path%/*}
 
+# ---- begin shared block: the same in every hook (.ci/check-hooks.sh) ----
 runnable() {
     case $1 in /*) [ -f "$1" ] && [ -x "$1" ] ;; *) false ;; esac
 }
@@ -25,6 +26,7 @@ if [ -z "$ZANTRA" ]; then
         runnable "$ZANTRA" && break
     done
 fi
+# ---- end shared block ----
 # Without zantra nothing can be checked: say so, once, to syslog and on standard error.
 if ! runnable "$ZANTRA"; then
     message="zantra not found (set ZANTRA= in $0): $path not checked"
