@@ -3,6 +3,7 @@
 #   sh .ci/lint.sh [build-directory]
 # - clang-format --dry-run --Werror over the C++ files of src/ and tests/, with .clang-format;
 # - shellcheck over .ci/, examples/ and the shell scripts of tests/;
+# - .ci/check-hooks.sh: the block the hook scripts share is the same in each;
 # - clang-tidy over src/ with the checks .clang-tidy enables, on the compile commands of a
 #   configure in the build directory (default build-lint; no build is needed). The tests are
 #   left out: each of their files parses GoogleTest, which would multiply the time.
@@ -22,6 +23,7 @@ shell_scripts=$(find .ci examples tests -type f ! -path '*/corpus/*' | LC_ALL=C 
     done)
 # shellcheck disable=SC2086
 shellcheck $shell_scripts || failed="$failed shellcheck"
+sh .ci/check-hooks.sh || failed="$failed check-hooks"
 
 cmake -S . -B "$build" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DZANTRA_BUILD_TESTS=OFF >/dev/null
 find src -name '*.cpp' | LC_ALL=C sort |
@@ -31,4 +33,4 @@ if [ -n "$failed" ]; then
     echo "lint: findings of$failed" >&2
     exit 1
 fi
-echo "lint: clang-format, shellcheck and clang-tidy found nothing"
+echo "lint: clang-format, shellcheck, check-hooks and clang-tidy found nothing"

@@ -19,6 +19,7 @@ dir=$2
 case $name in "" | */*) exit 0 ;; esac
 case $dir in /*) ;; *) exit 0 ;; esac
 
+# ---- begin shared block: the same in every hook (.ci/check-hooks.sh) ----
 # runnable PATH: PATH is absolute and names an executable file.
 runnable() {
     case $1 in /*) [ -f "$1" ] && [ -x "$1" ] ;; *) false ;; esac
@@ -89,6 +90,7 @@ arrived() {
         ;;
     esac
 }
+# ---- end shared block ----
 
 # Without zantra nothing can be checked: say so, once, to syslog and on standard error.
 if ! runnable "$ZANTRA"; then

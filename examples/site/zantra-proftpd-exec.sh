@@ -24,6 +24,7 @@ path=$2
 from=$3
 case $path in /*) ;; *) exit 0 ;; esac
 
+# ---- begin shared block: the same in every hook (.ci/check-hooks.sh) ----
 # runnable PATH: PATH is absolute and names an executable file.
 runnable() {
     case $1 in /*) [ -f "$1" ] && [ -x "$1" ] ;; *) false ;; esac
@@ -94,6 +95,7 @@ arrived() {
         ;;
     esac
 }
+# ---- end shared block ----
 
 # Without zantra nothing can be checked: say so, once, to syslog and on standard error (which
 # ExecOptions logStderr puts in the ExecLog).

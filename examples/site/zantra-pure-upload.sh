@@ -17,6 +17,7 @@ case $path in /*) ;; *) exit 0 ;; esac
 name=${path##*/}
 dir=${path%/*}
 
+# ---- begin shared block: the same in every hook (.ci/check-hooks.sh) ----
 # runnable PATH: PATH is absolute and names an executable file.
 runnable() {
     case $1 in /*) [ -f "$1" ] && [ -x "$1" ] ;; *) false ;; esac
@@ -87,6 +88,7 @@ arrived() {
         ;;
     esac
 }
+# ---- end shared block ----
 
 # Without zantra nothing can be checked: say so, once, to syslog and on standard error.
 if ! runnable "$ZANTRA"; then

@@ -74,6 +74,20 @@ std::string whole_heading(const std::string& list, bool glftpd)
            (glftpd ? "Using glftpd mode\n" : "");
 }
 
+std::string checked(const std::string& name, const std::string& listed, const std::string& local,
+                    const std::string& verdict)
+{
+    return "Testing " + name + " ... listed = 0x" + listed + " ... local = 0x" + local + " ... " +
+           verdict + "\n";
+}
+
+std::string checked(const std::string& name, const std::string& listed_content,
+                    const std::string& content)
+{
+    const std::string listed = crc_of(listed_content), local = crc_of(content);
+    return checked(name, listed, local, listed == local ? "OK" : "BAD");
+}
+
 std::string absent(const std::string& name, const std::string& listed)
 {
     return "Testing " + name + " ... listed = 0x" + listed + " ... Local = MISSING\n";

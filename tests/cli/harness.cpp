@@ -170,15 +170,27 @@ void put_setting(std::vector<std::string>& env, const std::string& setting)
     env.push_back(setting);
 }
 
-// The words of ZANTRA_TEST_WRAPPER, empty when it is unset.
-std::vector<std::string> wrapper_words()
+// The blank-separated words of the environment variable `name`; none when it is unset.
+std::vector<std::string> words_of(const char* name)
 {
     std::vector<std::string> words;
-    const char* wrapper = std::getenv("ZANTRA_TEST_WRAPPER");
-    std::istringstream stream(wrapper != nullptr ? wrapper : "");
+    const char* text = std::getenv(name);
+    std::istringstream stream(text != nullptr ? text : "");
     for (std::string word; stream >> word;)
         words.push_back(word);
     return words;
+}
+
+// True when some name that starts with `prefix` may match the GoogleTest pattern `pattern`.
+bool may_match(const std::string& pattern, const std::string& prefix)
+{
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        if (i < pattern.size() && pattern[i] == '*')
+            return true;
+        if (i >= pattern.size() || (pattern[i] != '?' && pattern[i] != prefix[i]))
+            return false;
+    }
+    return true;
 }
 
 // The program to exec for `name`: itself when it holds a "/", else the first hit in PATH.
@@ -437,6 +449,25 @@ const char* kind_name(Kind kind)
     return "?";
 }
 
+// The tree `c` expects after its run.
+std::vector<Entry> expected_tree(const Case& c)
+{
+    if (!c.after)
+        return c.before;
+    if (!c.after->relative)
+        return c.after->entries;
+    std::vector<Entry> tree = c.before;
+    for (const Entry& change : c.after->entries) {
+        const auto same = std::find_if(tree.begin(), tree.end(),
+                                       [&](const Entry& have) { return have.path == change.path; });
+        if (same != tree.end())
+            *same = change;
+        else
+            tree.push_back(change);
+    }
+    return tree;
+}
+
 void expect_tree(const std::vector<Entry>& expected_entries, std::vector<Entry> got,
                  const std::string& root)
 {
@@ -475,7 +506,8 @@ void expect_tree(const std::vector<Entry>& expected_entries, std::vector<Entry> 
 Command command_for(const std::vector<std::string>& args, const std::vector<std::string>& env)
 {
     const std::string binary = binary_path();
-    Command command{binary, wrapper_words(), child_environment(suite_child_env(), env)};
+    Command command{binary, words_of("ZANTRA_TEST_WRAPPER"),
+                    child_environment(suite_child_env(), env)};
     if (command.argv.empty()) {
         command.argv.emplace_back("zantra");
     } else {
@@ -593,12 +625,7 @@ void remove_tree(const std::string& path)
 
 std::vector<std::string> suite_child_env()
 {
-    std::vector<std::string> settings;
-    const char* text = std::getenv("ZANTRA_TEST_CHILD_ENV");
-    std::istringstream words(text != nullptr ? text : "");
-    for (std::string word; words >> word;)
-        settings.push_back(word);
-    return settings;
+    return words_of("ZANTRA_TEST_CHILD_ENV");
 }
 
 std::vector<std::string> child_environment(const std::vector<std::string>& suite_env,
@@ -648,6 +675,13 @@ Case on_console(Case c, Console console)
     return c;
 }
 
+After changes(std::vector<Entry> changed)
+{
+    After after(std::move(changed));
+    after.relative = true;
+    return after;
+}
+
 Outcome run_case(const Case& c)
 {
     SCOPED_TRACE("row " + c.name);
@@ -695,7 +729,23 @@ void expect_outcome(const Case& c, const Outcome& outcome)
         ADD_FAILURE() << "stdout " << line_difference(out, outcome.out);
     if (err != outcome.err)
         ADD_FAILURE() << "stderr " << line_difference(err, outcome.err);
-    expect_tree(c.after ? *c.after : c.before, outcome.tree, outcome.root);
+    expect_tree(expected_tree(c), outcome.tree, outcome.root);
+}
+
+ScratchFile::ScratchFile(const std::string& content)
+{
+    char name[] = "/tmp/zantra-scratch-XXXXXX";
+    const int fd = mkstemp(name);
+    EXPECT_GE(fd, 0) << "mkstemp: " << std::strerror(errno);
+    if (fd >= 0)
+        close(fd);
+    path = name;
+    write_file(path, content);
+}
+
+ScratchFile::~ScratchFile()
+{
+    unlink(path.c_str());
 }
 
 std::string crc_of(const std::string& content)
@@ -739,6 +789,17 @@ std::string usage_text()
 void PrintTo(const Case& c, std::ostream* os)
 {
     *os << c.name;
+}
+
+bool selected(const std::string& suite)
+{
+    const std::string filter = GTEST_FLAG_GET(filter);
+    const std::string positive = filter.substr(0, filter.find('-'));
+    std::istringstream patterns(positive.empty() ? "*" : positive);
+    for (std::string pattern; std::getline(patterns, pattern, ':');)
+        if (may_match(pattern, suite + "."))
+            return true;
+    return false;
 }
 
 } // namespace zantra_cli

@@ -50,6 +50,18 @@ enum class Console {
     stdout_unread, // a pipe whose reader has gone, as behind | head -1; `out` expects nothing
 };
 
+// The tree a case expects after its run: the whole of it, or, made by changes(), what differs
+// from the tree before.
+struct After {
+    After(std::vector<Entry> tree) : entries(std::move(tree)) {} // NOLINT: a tree is an After
+    std::vector<Entry> entries;
+    bool relative = false;
+};
+
+// The tree before the run with `changed` made: an entry replaces the one of the same path, or is
+// added after the others.
+After changes(std::vector<Entry> changed);
+
 struct Case {
     std::string name; // a test name: letters, digits and underscores
     std::vector<Entry> before;
@@ -57,8 +69,8 @@ struct Case {
     int status = 0;
     std::string out;
     std::string err;
-    // The whole tree after the run; when absent the tree must be exactly as before.
-    std::optional<std::vector<Entry>> after;
+    // The tree after the run; when absent the tree must be exactly as before.
+    std::optional<After> after;
     std::vector<std::string> env; // extra NAME=value settings
     // When set, gives the expected stdout from the names of the work directory in the order
     // readdir delivers them (taken before the run), for output in directory order.
@@ -166,6 +178,16 @@ void write_file(const std::string& path, const std::string& content);
 // Removes a file, or a directory with everything in it; failures are ignored.
 void remove_tree(const std::string& path);
 
+// A file under /tmp holding `content`, removed when this goes; a failure to make it fails the
+// test.
+struct ScratchFile {
+    std::string path;
+    explicit ScratchFile(const std::string& content);
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
+    ~ScratchFile();
+};
+
 // The CRC-32 of `content` as eight upper-case hex digits, computed with zlib.
 std::string crc_of(const std::string& content);
 
@@ -180,9 +202,14 @@ inline const std::string BANNER = "ZANTRA for UNiX, $Revision: 1.18 $\n";
 
 void PrintTo(const Case& c, std::ostream* os);
 
+// True when GoogleTest's filter may select a test of the suite named `suite` ("Cases/Create"),
+// so that a process builds only the case tables whose rows it may run.
+bool selected(const std::string& suite);
+
 } // namespace zantra_cli
 
-// Registers every case of `cases_function()` as one GoogleTest test named Suite.<case name>.
+// Registers every case of `cases_function()` as one GoogleTest test named Suite.<case name>,
+// calling it only when the filter may select one of them.
 #define ZANTRA_CLI_CASES(Suite, cases_function)                                                    \
     class Suite : public testing::TestWithParam<::zantra_cli::Case>                                \
     {                                                                                              \
@@ -192,5 +219,8 @@ void PrintTo(const Case& c, std::ostream* os);
         ::zantra_cli::expect_outcome(GetParam(), ::zantra_cli::run_case(GetParam()));              \
     }                                                                                              \
     INSTANTIATE_TEST_SUITE_P(                                                                      \
-        Cases, Suite, testing::ValuesIn(cases_function()),                                         \
+        Cases, Suite,                                                                              \
+        testing::ValuesIn(::zantra_cli::selected("Cases/" #Suite)                                  \
+                              ? cases_function()                                                   \
+                              : std::vector<::zantra_cli::Case>{}),                                \
         [](const testing::TestParamInfo<::zantra_cli::Case>& param) { return param.param.name; })

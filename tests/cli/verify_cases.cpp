@@ -21,7 +21,6 @@ const std::string R00 = "volume zero";
 const std::string R01 = "volume one";
 const std::string R02 = "volume two";
 const std::string CORRUPT = "volume onE";
-const std::string ALL_ONES = std::string(4, '\xFF'); // its CRC-32 is FFFFFFFF
 // A listed name one byte too long for its ".missing" marker.
 const std::string LONG_NAME = std::string(248, 'n');
 
@@ -72,15 +71,6 @@ const std::string TREE_SFV = line("CD1/a.r00", "abc") + line("cd2\\B.R00", "bee"
 const std::vector<Entry> RELEASE = {file("rel.sfv", REL_SFV), file("rel.rar", RAR),
                                     file("rel.r00", R00), file("rel.r01", R01),
                                     file("rel.r02", R02)};
-
-std::string checked(const std::string& name, const std::string& listed_content,
-                    const std::string& content)
-{
-    const std::string listed = crc_of(listed_content);
-    const std::string local = crc_of(content);
-    return "Testing " + name + " ... listed = 0x" + listed + " ... local = 0x" + local + " ... " +
-           (listed == local ? "OK" : "BAD") + "\n";
-}
 
 // The lines of `lines` in the order the directory delivers their names.
 std::string in_order(const std::vector<std::string>& order, const Lines& lines)

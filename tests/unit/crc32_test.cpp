@@ -2,18 +2,17 @@
 
 #include "checksum/crc32.h"
 #include "checksum/file_checksum.h"
+#include "harness.h"
 
 #include "crc32_vectors.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <random>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace zantra
@@ -93,25 +92,6 @@ TEST(Crc32, CombineJoinsRandomSplitsAsZlibDoes)
     }
 }
 
-// A scratch file removed when the test ends.
-struct ScratchFile {
-    std::string path;
-    explicit ScratchFile(const std::vector<unsigned char>& bytes)
-    {
-        char name[] = "/tmp/zantra-crc-XXXXXX";
-        const int fd = mkstemp(name);
-        EXPECT_GE(fd, 0);
-        path = name;
-        std::FILE* file = fdopen(fd, "wb");
-        // An empty vector's data() may be null, which fwrite must not be given even for 0 bytes.
-        const std::size_t written =
-            bytes.empty() ? 0 : std::fwrite(bytes.data(), 1, bytes.size(), file);
-        EXPECT_EQ(written, bytes.size());
-        EXPECT_EQ(std::fclose(file), 0);
-    }
-    ~ScratchFile() { unlink(path.c_str()); }
-};
-
 TEST(Crc32OfFile, SizesAroundTheReadChunk)
 {
     std::mt19937 generator(7);
@@ -119,7 +99,7 @@ TEST(Crc32OfFile, SizesAroundTheReadChunk)
         0, 1, 9, READ_CHUNK - 1, READ_CHUNK, READ_CHUNK + 1, 2 * READ_CHUNK + 12345};
     for (std::size_t size : sizes) {
         const auto bytes = random_bytes(generator, size);
-        const ScratchFile file(bytes);
+        const zantra_cli::ScratchFile file(std::string(bytes.begin(), bytes.end()));
         const auto crc = crc32_of_file(file.path);
         ASSERT_TRUE(crc.has_value()) << size;
         EXPECT_EQ(*crc, zlib_crc(bytes)) << size;
@@ -128,7 +108,7 @@ TEST(Crc32OfFile, SizesAroundTheReadChunk)
 
 TEST(Crc32OfFile, AllOnesIsAnOrdinaryValue)
 {
-    const ScratchFile file({0xFF, 0xFF, 0xFF, 0xFF});
+    const zantra_cli::ScratchFile file(std::string(4, '\xFF'));
     const auto crc = crc32_of_file(file.path);
     ASSERT_TRUE(crc.has_value());
     EXPECT_EQ(*crc, CRC_UNREADABLE);

@@ -1,5 +1,6 @@
 // Reading lists from a stream: the pieces lines are read in, and a list's entry lines.
 
+#include "harness.h"
 #include "list/list_file_reader.h"
 #include "list/list_format.h"
 
@@ -7,7 +8,6 @@
 
 #include <cstdio>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace zantra
@@ -72,17 +72,13 @@ TEST(LineReader, ByteOrderMarkOnlyAtTheStart)
 
 TEST(ListFile, EntryLinesAndFailures)
 {
-    char path[] = "/tmp/zantra-list-XXXXXX";
-    const int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    const std::string content = "\xEF\xBB\xBF; comment\r\n"
-                                "short 1\n"
-                                "first.r00 00000001\r\n" +
-                                std::string(10000, ';') +
-                                "evil.rar 00000000\n"
-                                "second.r01 00000002\n";
-    ASSERT_EQ(write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
-    close(fd);
+    const zantra_cli::ScratchFile list("\xEF\xBB\xBF; comment\r\n"
+                                       "short 1\n"
+                                       "first.r00 00000001\r\n" +
+                                       std::string(10000, ';') +
+                                       "evil.rar 00000000\n"
+                                       "second.r01 00000002\n");
+    const std::string& path = list.path;
 
     std::vector<std::string> seen;
     auto collect = [&seen](std::string_view line) {
@@ -100,7 +96,6 @@ TEST(ListFile, EntryLinesAndFailures)
                                   }),
               ListRead::complete);
     EXPECT_EQ(seen.size(), 1u);
-    unlink(path);
 
     EXPECT_EQ(for_each_entry_line("/nonexistent/list.sfv", collect), ListRead::cannot_open);
     EXPECT_EQ(for_each_entry_line("/tmp", collect), ListRead::cannot_open);

@@ -1,5 +1,6 @@
 // The listed-file table: loading by both rules, the capacity, and the name lookup.
 
+#include "harness.h"
 #include "list/list_table.h"
 
 #include <gtest/gtest.h>
@@ -7,7 +8,6 @@
 #include <cstdio>
 #include <random>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace zantra
@@ -15,23 +15,11 @@ namespace zantra
 namespace
 {
 
-struct ScratchList {
-    std::string path;
-    explicit ScratchList(const std::string& content)
-    {
-        char name[] = "/tmp/zantra-table-XXXXXX";
-        const int fd = mkstemp(name);
-        EXPECT_GE(fd, 0);
-        EXPECT_EQ(write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
-        close(fd);
-        path = name;
-    }
-    ~ScratchList() { unlink(path.c_str()); }
-};
+using zantra_cli::ScratchFile;
 
 TEST(ListTable, LoadsByEitherRule)
 {
-    const ScratchList list("; comment\r\n"
+    const ScratchFile list("; comment\r\n"
                            "Some File.r00 0a1b2c3d\r\n"
                            "noblank.r00\r\n"
                            "x 1\r\n" // too short
@@ -63,12 +51,12 @@ TEST(ListTable, CapacityIs1024EntryLines)
     for (std::size_t i = 0; i < TABLE_CAPACITY; ++i)
         content += "file" + std::to_string(i) + ".r00 00000000\r\n";
     {
-        const ScratchList list(content);
+        const ScratchFile list(content);
         ListTable table;
         EXPECT_EQ(load_list_table(list.path, SplitRule::last_blank, table), LoadResult::loaded);
         EXPECT_EQ(table.entries.size(), TABLE_CAPACITY);
     }
-    const ScratchList list(content + "one.more 0\r\n");
+    const ScratchFile list(content + "one.more 0\r\n");
     ListTable table;
     testing::internal::CaptureStdout();
     EXPECT_EQ(load_list_table(list.path, SplitRule::first_word, table), LoadResult::table_full);
