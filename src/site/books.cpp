@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <optional>
 #include <sys/stat.h>
 #include <unordered_map>
 
@@ -26,18 +27,42 @@ bool is_changed_in_place(const FileRead& read)
            info.st_ino == read.file.inode && !is_same_unchanged(info, read.file);
 }
 
-void wait_while_arriving(const FileIdentity& read)
+long long milliseconds_since(const struct timespec& then, const struct timespec& now)
+{
+    // Seconds are compared before they are subtracted: a time an uploader set may be anywhere
+    // in the range of time_t, and a difference of such times overflows.
+    constexpr long long FAR_S = 1000000000LL;
+    if (then.tv_sec < now.tv_sec && now.tv_sec - FAR_S > then.tv_sec)
+        return FAR_S * 1000;
+    if (then.tv_sec > now.tv_sec && then.tv_sec - FAR_S > now.tv_sec)
+        return -FAR_S * 1000;
+    return (static_cast<long long>(now.tv_sec) - then.tv_sec) * 1000 +
+           (static_cast<long long>(now.tv_nsec) - then.tv_nsec) / 1000000;
+}
+
+namespace
+{
+
+// How long ago the file of `read` was last modified, in milliseconds; nothing when the clock
+// cannot be read.
+std::optional<long long> age_ms(const FileIdentity& read)
 {
     struct timespec now {
     };
     if (clock_gettime(CLOCK_REALTIME, &now) != 0)
-        return;
-    const long long age_ms = (static_cast<long long>(now.tv_sec) - read.modified.tv_sec) * 1000 +
-                             (now.tv_nsec - read.modified.tv_nsec) / 1000000;
-    if (age_ms >= ARRIVING_MS)
+        return std::nullopt;
+    return milliseconds_since(read.modified, now);
+}
+
+} // namespace
+
+void wait_while_arriving(const FileIdentity& read)
+{
+    const std::optional<long long> age = age_ms(read);
+    if (!age || *age >= ARRIVING_MS)
         return;
     // A time in the future (a clock set wrong, or one an uploader chose) waits the longest.
-    const long long wait_ms = age_ms < 0 ? ARRIVING_MS : ARRIVING_MS - age_ms;
+    const long long wait_ms = *age < 0 ? ARRIVING_MS : ARRIVING_MS - *age;
     const struct timespec wait = {static_cast<time_t>(wait_ms / 1000),
                                   static_cast<long>(wait_ms % 1000) * 1000000L};
     nanosleep(&wait, nullptr);
@@ -116,16 +141,19 @@ void wait_for_bad_reads(const std::vector<FileRead>& reads)
         wait_while_arriving(newest->file);
 }
 
-// Renames each file found bad, and unchanged since, to the ".bad" name of its listed name. An
-// entry that several files on disk matched (names that differ in letter case only) has no one
-// file to rename: it is only marked.
+// Renames each file found bad, and surely complete, to the ".bad" name of its listed name:
+// unchanged since its read and last modified ARRIVING_MS ago or more (mark_bad adds: no writer
+// holds it open). Any other is only marked, and its own upload's hook renames it. An entry that
+// several files on disk matched (names that differ in letter case only) has no one file to
+// rename: it is only marked.
 void rename_bad_reads(const ListTable& table, const std::vector<FileRead>& reads)
 {
     std::vector<int> files_of(table.entries.size(), 0);
     for (const FileRead& read : reads)
         ++files_of[read.entry];
     for (const FileRead& read : reads)
-        if (read.verdict == Verdict::bad && files_of[read.entry] == 1)
+        if (read.verdict == Verdict::bad && files_of[read.entry] == 1 &&
+            age_ms(read.file).value_or(0) >= ARRIVING_MS)
             rename_to_bad(table.entries[read.entry].name, read);
 }
 

@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <time.h>
 #include <vector>
 
 namespace zantra
@@ -49,6 +50,10 @@ struct FileRead {
 // A file modified this recently may still be arriving: an upload that pauses looks complete.
 inline constexpr int ARRIVING_MS = 1000;
 
+// now - then in milliseconds, for any two times time_t can hold: a difference beyond about 30
+// years in either direction is given as 10^12 ms, with its sign.
+[[nodiscard]] long long milliseconds_since(const struct timespec& then, const struct timespec& now);
+
 // Waits until the file of `read` was last modified ARRIVING_MS ago, and at most that long, so
 // that a rename can tell an upload that goes on from one that has ended.
 void wait_while_arriving(const FileIdentity& read);
@@ -70,7 +75,7 @@ void settle_tested_file(std::string_view listed_name, const FileRead& first,
 void mark_every_entry(const ListTable& table);
 
 // -T, after it read: under the release's lock, which it takes, renames each file read bad and
-// unchanged since (unless several files matched its entry), then walks the directory afresh and
+// surely complete (unless several files matched its entry), then walks the directory afresh and
 // settles every entry from this run's reads: absent, or read bad or unreadable and unchanged,
 // marked; read good and unchanged, unmarked with any stale ".bad" removed; anything else as it
 // is. Then replaces the completion directory. False when the directory cannot be read to its

@@ -62,8 +62,10 @@ void remove_marker(std::string_view listed_name, std::string_view suffix);
 void remove_stale_bad_marker(std::string_view listed_name, const FileIdentity& tested);
 
 // Renames the tested file, as the command line names it, to the ".bad" marker of
-// `listed_name`, when it is still the file that was read (`read`) and unchanged since.
-// Failures are ignored.
+// `listed_name`, when it is still the file that was read (`read`), unchanged since, and no
+// process holds it open for writing where the platform can tell. The file is taken aside under
+// a private name before it is looked at, and put back when it is not that file. Failures are
+// ignored.
 void mark_bad(const std::string& tested_path, std::string_view listed_name,
               const FileIdentity& read);
 
