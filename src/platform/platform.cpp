@@ -1,5 +1,7 @@
 #include "platform/platform.h"
 
+#include <cerrno>
+#include <csignal>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/types.h>
@@ -71,6 +73,30 @@ bool same_modification_time(const struct stat& a, const struct stat& b) noexcept
 int open_directory_below(int parent, const char* name) noexcept
 {
     return openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+}
+
+// A writer that opens the file while the lease is held would send its holder SIGIO, whose
+// default ends the run, so SIGIO is ignored for the moment the lease stands.
+bool may_be_open_for_writing(int fd) noexcept
+{
+#if defined(__linux__) && defined(F_SETLEASE)
+    struct sigaction ignore {
+    };
+    struct sigaction before {
+    };
+    ignore.sa_handler = SIG_IGN;
+    if (sigaction(SIGIO, &ignore, &before) != 0)
+        return false;
+    const int taken = fcntl(fd, F_SETLEASE, F_RDLCK);
+    const bool writer = taken != 0 && (errno == EAGAIN || errno == EBUSY);
+    if (taken == 0)
+        (void)fcntl(fd, F_SETLEASE, F_UNLCK);
+    (void)sigaction(SIGIO, &before, nullptr);
+    return writer;
+#else
+    (void)fd;
+    return false;
+#endif
 }
 
 // d_type is no POSIX field, and file systems may leave it DT_UNKNOWN.

@@ -41,6 +41,11 @@ void advise_sequential_read(int fd) noexcept;
 // for reading, never through a symbolic link and never waiting; -1 when `name` is no directory
 // or cannot be opened.
 [[nodiscard]] int open_directory_below(int parent, const char* name) noexcept;
+// True when some process may hold the file open at `fd` (opened read-only) for writing: on
+// Linux a read lease is refused while any process does, and one taken is released at once.
+// False where the platform cannot tell, or the lease is not ours to take (a file of another
+// owner without CAP_LEASE, a file system without leases).
+[[nodiscard]] bool may_be_open_for_writing(int fd) noexcept;
 
 // The directory-entry types the scan tells apart (unknown where the file system reports none).
 enum class EntryType { unknown, regular, directory, other };

@@ -5,6 +5,8 @@
 #include "site/markers.h"
 
 #include <algorithm>
+#include <ctime>
+#include <optional>
 #include <sys/stat.h>
 #include <unordered_map>
 
@@ -26,6 +28,35 @@ bool is_changed_in_place(const FileRead& read)
     return lstat(read.path.c_str(), &info) == 0 && info.st_dev == read.file.device &&
            info.st_ino == read.file.inode && !is_same_unchanged(info, read.file);
 }
+
+long long milliseconds_since(const struct timespec& then, const struct timespec& now)
+{
+    // Seconds are compared before they are subtracted: a time an uploader set may be anywhere
+    // in the range of time_t, and a difference of such times overflows.
+    constexpr long long FAR_S = 1000000000LL;
+    if (then.tv_sec < now.tv_sec && now.tv_sec - FAR_S > then.tv_sec)
+        return FAR_S * 1000;
+    if (then.tv_sec > now.tv_sec && then.tv_sec - FAR_S > now.tv_sec)
+        return -FAR_S * 1000;
+    return (static_cast<long long>(now.tv_sec) - then.tv_sec) * 1000 +
+           (static_cast<long long>(now.tv_nsec) - then.tv_nsec) / 1000000;
+}
+
+namespace
+{
+
+// How long ago the file of `read` was last modified, in milliseconds; nothing when the clock
+// cannot be read.
+std::optional<long long> age_ms(const FileIdentity& read)
+{
+    struct timespec now {
+    };
+    if (clock_gettime(CLOCK_REALTIME, &now) != 0)
+        return std::nullopt;
+    return milliseconds_since(read.modified, now);
+}
+
+} // namespace
 
 ReleaseLock hold_books()
 {
@@ -136,9 +167,11 @@ void wait_for_bad_reads(const std::vector<FileRead>& reads)
         wait_while_arriving(newest->file);
 }
 
-// Renames each file found bad, and unchanged since, to the ".bad" name of its listed name. An
-// entry that several files on disk matched (names that differ in letter case only) has no one
-// file to rename: it is only marked.
+// Renames each file found bad, and surely complete, to the ".bad" name of its listed name:
+// unchanged since its read and last modified ARRIVING_MS ago or more (mark_bad adds: no writer
+// holds it open). Any other is only marked, and its own upload's hook renames it. An entry that
+// several files on disk matched (names that differ in letter case only) has no one file to
+// rename: it is only marked.
 void rename_bad_reads(Ledger& ledger, const ListTable& table, const std::vector<FileRead>& reads)
 {
     std::vector<int> files_of(table.entries.size(), 0);
@@ -147,7 +180,7 @@ void rename_bad_reads(Ledger& ledger, const ListTable& table, const std::vector<
     for (const FileRead& read : reads) {
         const std::string& name = table.entries[read.entry].name;
         if (read.verdict == Verdict::bad && files_of[read.entry] == 1 &&
-            may_keep_books_of(ledger, name))
+            age_ms(read.file).value_or(0) >= ARRIVING_MS && may_keep_books_of(ledger, name))
             rename_to_bad(ledger, name, read);
     }
 }

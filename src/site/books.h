@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <time.h>
 #include <vector>
 
 namespace zantra
@@ -48,6 +49,10 @@ struct FileRead {
 // its size or modification time has changed since. Never follows a symbolic link.
 [[nodiscard]] bool is_changed_in_place(const FileRead& read);
 
+// now - then in milliseconds, for any two times time_t can hold: a difference beyond about 30
+// years in either direction is given as 10^12 ms, with its sign.
+[[nodiscard]] long long milliseconds_since(const struct timespec& then, const struct timespec& now);
+
 // Takes the release's lock for a run's bookkeeping. Where it cannot be had (a file system that
 // cannot lock, or a holder past LOCK_WAIT_MS) the books are kept without it: every step here
 // acts only on a file that it finds to be the one read, so runs that meet can leave a marker
@@ -78,13 +83,14 @@ void settle_tested_file(Ledger& ledger, std::string_view listed_name, const File
 void mark_every_entry(Ledger& ledger, const ListTable& table);
 
 // -T, after it read: under the release's lock, which it takes, renames each file read bad and
-// unchanged since (unless several files matched its entry), then walks the directory afresh and
-// settles every entry from this run's reads. An entry counts as verified only by a good read,
-// unchanged since, of a file matched to it (a file whose name equals another entry byte for byte
-// never verifies it): verified, unmarked with any stale ".bad" removed; absent, or read bad or
-// unreadable and unchanged, marked; anything else as it is. Then replaces the completion
-// directory, counting only entries present, unmarked and not found failed. False when the
-// directory cannot be read to its end, and nothing after the renames is done.
+// surely complete (unchanged since its read, quiet for ARRIVING_MS and, where the platform can
+// tell, open for writing by no one; unless several files matched its entry), then walks the
+// directory afresh and settles every entry from this run's reads. An entry counts as verified only
+// by a good read, unchanged since, of a file matched to it (a file whose name equals another entry
+// byte for byte never verifies it): verified, unmarked with any stale ".bad" removed; absent, or
+// read bad or unreadable and unchanged, marked; anything else as it is. Then replaces the
+// completion directory, counting only entries present, unmarked and not found failed. False when
+// the directory cannot be read to its end, and nothing after the renames is done.
 [[nodiscard]] bool settle_whole_list(Ledger& ledger, const ListTable& table,
                                      const std::vector<FileRead>& reads);
 

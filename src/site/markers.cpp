@@ -96,13 +96,14 @@ std::optional<std::string> private_name()
     return std::nullopt;
 }
 
-// Puts what was moved to `held` back to `path`, beside nothing that has arrived there meanwhile
-// where the file system allows it.
+// Puts what was moved to `held` back to `path`. Where something has arrived at `path`
+// meanwhile, that stays and the held file stays under its private name: renaming over it would
+// lose an upload. A file system without hard links gets a rename.
 void put_back(const std::string& held, const std::string& path)
 {
     if (linkat(AT_FDCWD, held.c_str(), AT_FDCWD, path.c_str(), 0) == 0)
         (void)unlink(held.c_str());
-    else
+    else if (errno != EEXIST)
         (void)std::rename(held.c_str(), path.c_str());
 }
 
@@ -132,16 +133,47 @@ bool remove_stale_bad_marker(std::string_view listed_name, const FileIdentity& t
     return true;
 }
 
+namespace
+{
+
+// True when the file held at `held` is the file that was read, unchanged, and no process holds
+// it open for writing where the platform can tell: an upload still going on is never renamed.
+bool is_complete_as_read(const std::string& held, const FileIdentity& read)
+{
+    const int fd = open(held.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info {
+    };
+    const bool as_read = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+                         is_same_unchanged(info, read) && !may_be_open_for_writing(fd);
+    close(fd);
+    return as_read;
+}
+
+} // namespace
+
 bool mark_bad(const std::string& tested_path, std::string_view listed_name,
               const FileIdentity& read)
 {
     const auto path = marker_path(listed_name, BAD_SUFFIX);
-    struct stat info {
-    };
-    // Only the file that was read, as it was read: not a good upload that has replaced it, nor
-    // one that is still being written.
-    if (path && lstat(tested_path.c_str(), &info) == 0 && is_same_unchanged(info, read))
-        return std::rename(tested_path.c_str(), path->c_str()) == 0 || !is_books_fault(errno);
+    if (!path)
+        return true;
+    // A look at the file and a rename after it would leave a moment in which a good upload
+    // renamed into place is the one renamed. So the file is first taken aside under a private
+    // name, where nothing else can change it, and only what was read goes on to the ".bad" name.
+    const auto held = private_name();
+    if (!held)
+        return true;
+    if (std::rename(tested_path.c_str(), held->c_str()) != 0)
+        return !is_books_fault(errno);
+    if (!is_complete_as_read(*held, read))
+        put_back(*held, tested_path);
+    else if (std::rename(held->c_str(), path->c_str()) != 0) {
+        const int error = errno;
+        put_back(*held, tested_path);
+        return !is_books_fault(error);
+    }
     return true;
 }
 

@@ -69,8 +69,10 @@ inline constexpr char COMPLETION_TEMPLATE[] = "[000%]-[-all.files.CRC.ok-]";
                                            const FileIdentity& tested);
 
 // Renames the tested file, as the command line names it, to the ".bad" marker of
-// `listed_name`, when it is still the file that was read (`read`) and unchanged since.
-// False when it could not (see above).
+// `listed_name`, when it is still the file that was read (`read`), unchanged since, and no
+// process holds it open for writing where the platform can tell. The file is taken aside under
+// a private name before it is looked at, and put back when it is not that file. False when it
+// could not (see above).
 [[nodiscard]] bool mark_bad(const std::string& tested_path, std::string_view listed_name,
                             const FileIdentity& read);
 

@@ -834,6 +834,28 @@ std::vector<Case> race_cases()
          std::vector<Entry>{file("l.sfv", one), file("x.r00.bad", "good")},
          fault("x.r00.bad", "ZANTRA_FAULT_SWAP=before:x.r00")},
 
+        // A good re-upload is renamed into place just as the damaged file is being moved.
+        {"GlftpdGoodUploadRenamedInPlaceOfABadOneIsNotMovedToBad",
+         {file("l.sfv", one), file("x.r00", "damaged"), file("new", "good")},
+         {"-g", "-t", "l.sfv", "x.r00"},
+         1,
+         BANNER + tested("x.r00", crc_of("damaged"), crc_of("good"), "BAD") + t_summary(1, 0, 1, 0),
+         "",
+         std::vector<Entry>{file("l.sfv", one), file("x.r00", "good"), file("x.r00.missing", "")},
+         fault("x.r00", "ZANTRA_FAULT_SWAP=rename:new")},
+
+        // A damaged file that someone still holds open for writing is an upload going on.
+        {"GlftpdWholeTestLeavesAFileOpenForWritingUnderItsName",
+         {file("l.sfv", one), file("x.r00", "damaged")},
+         {"-g", "-T", "l.sfv"},
+         1,
+         whole_heading("l.sfv", true) + checked("x.r00", crc_of("good"), crc_of("damaged"), "BAD") +
+             status_line("000") + whole_summary(1, 0, 1, 0),
+         "",
+         std::vector<Entry>{file("l.sfv", one), file("x.r00", "damaged"), file("x.r00.missing", ""),
+                            dir(completion("000"), 0777)},
+         fault("x.r00", "ZANTRA_FAULT_WRITER=1")},
+
         // After the scan found a regular file, a symbolic link takes its place.
         {"GlftpdLinkPutInPlaceAfterTheScanIsNotFollowed",
          with(outside, {file("l.sfv", entry_line("a.r00", "secret")), file("a.r00", "secret"),

@@ -14,6 +14,10 @@
 //   ZANTRA_FAULT_SWAP=before:SOURCE just before the first open, unlink or rename of the path,
 //                                   SOURCE is renamed onto it (once), as another process could
 //   ZANTRA_FAULT_SWAP=after:SOURCE  the same just after the first mkdir of the path
+//   ZANTRA_FAULT_SWAP=rename:SOURCE the same just before the first rename away from the path
+//                                   only, as a re-upload put in place while a rename waits
+//   ZANTRA_FAULT_WRITER=1           the first open of the path also opens it for writing, and
+//                                   that stays open to the end, as an upload still going on
 //   ZANTRA_FAULT_TOUCH=SECONDS      as the first descriptor opened on the path is closed, the
 //                                   file's modification time is set to SECONDS since the epoch
 //                                   (once), as by a client that sets a file's time after its
@@ -53,6 +57,8 @@ struct Settings {
     long long opendir_after = -1; // directories opened before opendir fails; -1: never
     std::string swap_source;      // renamed onto the path once, before or after a call
     bool swap_after_mkdir = false;
+    bool swap_at_rename = false;
+    bool hold_writer = false;
     long long touch_to = -1; // the modification time set at the first close; -1: none
 };
 
@@ -86,11 +92,16 @@ const Settings& settings()
             else if (text.rfind("after:", 0) == 0) {
                 s.swap_source = text.substr(6);
                 s.swap_after_mkdir = true;
+            } else if (text.rfind("rename:", 0) == 0) {
+                s.swap_source = text.substr(7);
+                s.swap_at_rename = true;
             }
         }
         if (const char* touch = std::getenv("ZANTRA_FAULT_TOUCH"))
             if (std::sscanf(touch, "%lld", &s.touch_to) != 1)
                 s.touch_to = -1;
+        if (const char* writer = std::getenv("ZANTRA_FAULT_WRITER"))
+            s.hold_writer = std::strcmp(writer, "1") == 0;
         if (const char* fclose_fault = std::getenv("ZANTRA_FAULT_FCLOSE"))
             s.fail_fclose = std::strcmp(fclose_fault, "1") == 0;
         return s;
@@ -185,8 +196,16 @@ long long allowance(Tracked& t, long long wanted)
 
 int opened(int fd, const char* path)
 {
-    if (fd >= 0 && is_target(path))
+    static bool writer_held = false;
+    if (fd >= 0 && is_target(path)) {
         track(fd, nullptr);
+        if (settings().hold_writer && !writer_held) {
+            writer_held = true;
+            const int saved = errno;
+            (void)next<int (*)(const char*, int, ...)>("open")(path, O_WRONLY | O_CLOEXEC);
+            errno = saved;
+        }
+    }
     return fd;
 }
 
@@ -216,13 +235,14 @@ bool directory_open_fails()
     return true;
 }
 
-// Renames the swap source onto the path, once, when `path` is the path and `after_mkdir` is
-// the moment the setting asks for.
-void swap_in(const char* path, bool after_mkdir)
+// Renames the swap source onto the path, once, when `path` is the path and `after_mkdir` and
+// `at_rename` are the moment the setting asks for.
+void swap_in(const char* path, bool after_mkdir, bool at_rename = false)
 {
     static bool done = false;
     const Settings& s = settings();
-    if (done || s.swap_source.empty() || s.swap_after_mkdir != after_mkdir || !is_target(path))
+    if (done || s.swap_source.empty() || s.swap_after_mkdir != after_mkdir ||
+        (s.swap_at_rename && !at_rename) || !is_target(path))
         return;
     done = true;
     const int saved = errno;
@@ -342,7 +362,7 @@ int unlink(const char* path)
 
 int rename(const char* from, const char* to)
 {
-    swap_in(from, false);
+    swap_in(from, false, true);
     return next<int (*)(const char*, const char*)>("rename")(from, to);
 }
 

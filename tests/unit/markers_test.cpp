@@ -1,6 +1,9 @@
 // Marker names, the completion percentage and the completion directory's name.
 
+#include "site/books.h"
 #include "site/markers.h"
+
+#include <limits>
 
 #include <gtest/gtest.h>
 
@@ -83,6 +86,18 @@ TEST(Markers, CompletionDirectoryEntries)
     };
     for (const Case& c : cases)
         EXPECT_EQ(is_completion_dir_entry(c.name, c.type), c.completion) << c.name;
+}
+
+// Upload times may be anywhere in time_t's range; the difference saturates, never overflows.
+TEST(Books, MillisecondsSinceFarTimes)
+{
+    const struct timespec now = {1700000000, 500000000};
+    const long long far = 1000000000000LL;
+    EXPECT_EQ(milliseconds_since({1699999999, 0}, now), 1500);
+    EXPECT_EQ(milliseconds_since({1700000001, 0}, now), -500);
+    EXPECT_EQ(milliseconds_since({-(1LL << 62), 0}, now), far);
+    EXPECT_EQ(milliseconds_since({std::numeric_limits<time_t>::min(), 0}, now), far);
+    EXPECT_EQ(milliseconds_since({std::numeric_limits<time_t>::max(), 999999999}, now), -far);
 }
 
 } // namespace
