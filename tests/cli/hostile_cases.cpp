@@ -786,6 +786,16 @@ std::vector<Case> read_fault_cases()
          {},
          fault("", "ZANTRA_FAULT_OPENDIR=eio:0")},
 
+        // Books that cannot be kept (here a read-only file system) are said, and fail the run.
+        {"GlftpdBooksThatCannotBeKeptAreSaid",
+         {file("l.sfv", entry_line("a.r00", "abc")), file("a.r00", "abc")},
+         {"-g", "-m", "l.sfv"},
+         1,
+         count_heading(true) + status_line("100"),
+         "Oh mama! I can't keep the glftpd books here (check permissions!) ... :-(\n",
+         {},
+         fault("", "ZANTRA_FAULT_MKDIR=erofs")},
+
         {"GlftpdDirectoryThatCannotBeOpenedWhenCounting",
          {file("l.sfv", three), file("a.r00", "abc")},
          {"-g", "-m", "l.sfv"},

@@ -18,6 +18,7 @@
 //                                   only, as a re-upload put in place while a rename waits
 //   ZANTRA_FAULT_WRITER=1           the first open of the path also opens it for writing, and
 //                                   that stays open to the end, as an upload still going on
+//   ZANTRA_FAULT_MKDIR=erofs        every mkdir fails with EROFS (no path needed)
 //   ZANTRA_FAULT_TOUCH=SECONDS      as the first descriptor opened on the path is closed, the
 //                                   file's modification time is set to SECONDS since the epoch
 //                                   (once), as by a client that sets a file's time after its
@@ -368,6 +369,10 @@ int rename(const char* from, const char* to)
 
 int mkdir(const char* path, mode_t mode)
 {
+    if (std::getenv("ZANTRA_FAULT_MKDIR") != nullptr) {
+        errno = EROFS; // as on a file system mounted read-only
+        return -1;
+    }
     const int made = next<int (*)(const char*, mode_t)>("mkdir")(path, mode);
     swap_in(path, true);
     return made;
