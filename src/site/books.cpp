@@ -305,6 +305,10 @@ bool settle_whole_list(Ledger& ledger, const ListTable& table, const std::vector
 
 void settle_count(Ledger& ledger, const ListTable& table)
 {
+    // Books never started (no completion directory yet: a list that arrived by a rename, which
+    // runs no hook) have no marker to say that a present file is untested: every entry gets one.
+    if (!has_completion_dir())
+        mark_every_entry(ledger, table);
     int counted = 0;
     for (const ListEntry& entry : table.entries) {
         if (!may_keep_books_of(ledger, entry.name))

@@ -95,6 +95,7 @@ void mark_every_entry(Ledger& ledger, const ListTable& table);
                                      const std::vector<FileRead>& reads);
 
 // -m, under a lock the caller holds for the whole run: marks every entry the walk did not find
+// (every entry, when the release has no completion directory yet: its books were never started)
 // and replaces the completion directory, counting a found entry only when it carries no marker
 // (a name that can carry none never counts: nothing was read).
 void settle_count(Ledger& ledger, const ListTable& table);

@@ -263,6 +263,11 @@ bool is_plain_completion_dir(const std::string& name)
 
 } // namespace
 
+bool has_completion_dir()
+{
+    return !other_completion_dirs("").empty();
+}
+
 bool replace_completion_dir(int percent)
 {
     const std::string name = completion_dir_name(percent);
@@ -281,8 +286,10 @@ bool replace_completion_dir(int percent)
         const UmaskScope no_umask(0);
         kept = mkdir(name.c_str(), 0777) == 0 || !is_books_fault(errno);
     }
-    for (const std::string& old_name : others)
-        (void)rmdir(old_name.c_str());
+    // The ones before go only once the new one stands, so that the listing never shows none.
+    if (lstat(name.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+        for (const std::string& old_name : others)
+            (void)rmdir(old_name.c_str());
     std::printf("Completion Status: %s\n", name.c_str());
     return kept;
 }

@@ -86,6 +86,10 @@ inline constexpr char COMPLETION_TEMPLATE[] = "[000%]-[-all.files.CRC.ok-]";
 // percentage (EntryType::unknown where the file system does not say).
 [[nodiscard]] bool is_completion_dir_entry(std::string_view name, EntryType type);
 
+// True when a completion directory of any percentage stands in the current directory: the
+// release's books were started.
+[[nodiscard]] bool has_completion_dir();
+
 // Puts the completion directory for `percent` in the current directory and prints "Completion
 // Status: <name>\n": a directory of that name already there is kept as it is; else an empty one
 // of mode 0777 from before is renamed to it, so that the listing never shows none; else it is

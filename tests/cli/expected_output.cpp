@@ -19,6 +19,11 @@ std::string completion(const std::string& percent)
     return "[" + percent + "%]-[-all.files.CRC.ok-]";
 }
 
+Entry started()
+{
+    return dir(completion("000"));
+}
+
 std::string status_line(const std::string& percent)
 {
     return "Completion Status: " + completion(percent) + "\n";

@@ -25,6 +25,9 @@ std::string entry_line(const std::string& name, const std::string& content);
 
 // The completion directory's name and the status line for a percentage such as "075".
 std::string completion(const std::string& percent);
+// A release whose books were started: an empty completion directory of mode 0755, which a run
+// replaces with its own (mode 0777) rather than renames.
+Entry started();
 std::string status_line(const std::string& percent);
 
 // The message of a file that cannot be read.

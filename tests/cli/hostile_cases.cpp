@@ -297,12 +297,13 @@ std::vector<Case> list_source_cases()
                          absent("b.r00", crc_of("bee")) + whole_summary(2, 1, 0, 1)};
     piped_whole.stdin_content = sfv;
     Case piped_count{"GlftpdPipeAsListForCounting",
-                     {file("a.r00", "abc")},
+                     {started(), file("a.r00", "abc")},
                      {"-g", "-m", "/dev/fd/0"},
                      0,
                      count_heading(true) + status_line("050"),
                      "",
-                     changes({file("b.r00.missing", ""), dir(completion("050"), 0777)})};
+                     std::vector<Entry>{file("a.r00", "abc"), file("b.r00.missing", ""),
+                                        dir(completion("050"), 0777)}};
     piped_count.stdin_content = sfv;
     Case piped_named{"PipeAsListForNamedFiles",
                      {file("a.r00", "abc"), file("b.r00", "bee")},
@@ -457,7 +458,7 @@ std::vector<Case> planted_link_cases()
          changes({dir(completion("000"), 0777)})},
 
         {"GlftpdSymlinkAtNewCompletionDirectoryWhenCounting",
-         with(outside, {file("l.sfv", two), file("a.r00", "abc"),
+         with(outside, {started(), file("l.sfv", two), file("a.r00", "abc"),
                         link(completion("050"), "../outside/dir")}),
          {"-g", "-m", "l.sfv"},
          0,
@@ -788,7 +789,7 @@ std::vector<Case> read_fault_cases()
 
         // Books that cannot be kept (here a read-only file system) are said, and fail the run.
         {"GlftpdBooksThatCannotBeKeptAreSaid",
-         {file("l.sfv", entry_line("a.r00", "abc")), file("a.r00", "abc")},
+         {started(), file("l.sfv", entry_line("a.r00", "abc")), file("a.r00", "abc")},
          {"-g", "-m", "l.sfv"},
          1,
          count_heading(true) + status_line("100"),
@@ -905,7 +906,7 @@ std::vector<Case> race_cases()
 
         // Someone renames a directory of theirs onto the completion directory just made.
         {"GlftpdDirectorySwappedInAfterTheMkdirIsNotMadeWritable",
-         {file("l.sfv", one), file("x.r00", "good"), dir("mine", 0700)},
+         {started(), file("l.sfv", one), file("x.r00", "good"), dir("mine", 0700)},
          {"-g", "-m", "l.sfv"},
          0,
          count_heading(true) + status_line("100"),
