@@ -12,7 +12,8 @@
 #   LABEL=ZANTRA      further zantra builds to time alongside, shown as "zantra LABEL"
 #
 # zantra is run both as "zantra -T list.sfv" (test the whole list) and "zantra -c x.sfv rel.r*"
-# (create a list, which reads every volume too). A command whose first run fails is reported
+# (create a list, which reads every volume too), and "-T" again with two readers ("-j 2") and one
+# per processor ("-j 0"). A command whose first run fails is reported
 # and left out of the table, so the script works before every mode of zantra is written.
 set -euo pipefail
 export LC_ALL=C
@@ -65,8 +66,9 @@ sync
 names=("cat (read limit)")
 commands=("cat rel.r* >/dev/null")
 for ((b = 0; b < ${#builds[@]}; b++)); do
-    names+=("${labels[b]} -T" "${labels[b]} -c")
-    commands+=("'${builds[b]}' -T list.sfv" "'${builds[b]}' -c x.sfv rel.r*")
+    names+=("${labels[b]} -T" "${labels[b]} -c" "${labels[b]} -j 2 -T" "${labels[b]} -j 0 -T")
+    commands+=("'${builds[b]}' -T list.sfv" "'${builds[b]}' -c x.sfv rel.r*"
+        "'${builds[b]}' -j 2 -T list.sfv" "'${builds[b]}' -j 0 -T list.sfv")
 done
 names+=("cksfv -f" "rhash -c")
 commands+=("cksfv -q -f list.sfv" "rhash -c list.sfv")

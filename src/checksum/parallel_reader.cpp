@@ -2,6 +2,7 @@
 
 #include "checksum/crc32.h"
 #include "checksum/file_reading.h"
+#include "platform/platform.h"
 
 #include <condition_variable>
 #include <deque>
@@ -24,7 +25,8 @@ struct FileState {
     std::uint64_t piece_length = 0;
     std::vector<std::uint32_t> piece_crcs;
     std::size_t pieces_left = 0;
-    bool failed = false; // a piece could not be read: the rest need not be
+    bool failed = false;  // a piece could not be read: the rest need not be
+    bool changed = false; // the read failed because the file changed while it was read
     bool done = false;
     FileChecksum result;
 };
@@ -68,6 +70,16 @@ std::size_t window_of(std::size_t workers)
     return 2 * workers + 2;
 }
 
+// True when the open file `fd` no longer has the size or modification time it had at opening
+// (`opened`): a read of it that failed did so because it was changed, and may succeed again.
+bool changed_since(int fd, const struct stat& opened)
+{
+    struct stat now {
+    };
+    return fstat(fd, &now) == 0 &&
+           (now.st_size != opened.st_size || !same_modification_time(now, opened));
+}
+
 // Hands the caller a file's result. Called with the lock held.
 void publish(Shared& shared, FileState& file, FileChecksum result)
 {
@@ -93,9 +105,11 @@ void finish_file(Shared& shared, FileState& file, Lock& lock)
         }
         crc = joined;
     }
+    const bool changed = !crc && changed_since(file.fd, file.opened);
     close(file.fd);
     lock.lock();
     file.fd = -1;
+    file.changed = changed;
     --shared.open_files;
     publish(shared, file, FileChecksum{crc, identity_of(file.opened)});
     shared.work_ready.notify_all();
@@ -132,11 +146,14 @@ void open_file(Shared& shared, std::size_t index, unsigned char* buffer, Lock& l
     const auto size = static_cast<std::uint64_t>(file.opened.st_size);
     if (fd < 0 || size <= shared.piece_size) {
         std::optional<std::uint32_t> crc;
+        bool changed = false;
         if (fd >= 0) {
             crc = crc32_of_open_file(fd, file.opened, buffer);
+            changed = !crc && changed_since(fd, file.opened);
             close(fd);
         }
         lock.lock();
+        file.changed = changed;
         --shared.open_files;
         const FileIdentity identity = fd >= 0 ? identity_of(file.opened) : FileIdentity{};
         publish(shared, file, FileChecksum{crc, identity});
@@ -225,14 +242,23 @@ ParallelReader::~ParallelReader()
             close(file.fd);
 }
 
+namespace
+{
+
+// What one read of `request` at its turn gives, re-read while it changes, as at one job.
+FileChecksum read_at_turn(const ReadRequest& request)
+{
+    FileChecksum result;
+    result.crc = crc32_of_file_quietly(request.path, &result.identity, request.links);
+    return result;
+}
+
+} // namespace
+
 FileChecksum ParallelReader::take(std::size_t index)
 {
-    if (!shared_) {
-        FileChecksum result;
-        const ReadRequest& request = requests_[index];
-        result.crc = crc32_of_file_quietly(request.path, &result.identity, request.links);
-        return result;
-    }
+    if (!shared_)
+        return read_at_turn(requests_[index]);
     Lock lock(shared_->mutex);
     // The window moves on first, so that the file asked for is within it.
     shared_->next_to_take = index;
@@ -241,7 +267,12 @@ FileChecksum ParallelReader::take(std::size_t index)
     shared_->result_ready.wait(lock, [&] { return file.done; });
     shared_->next_to_take = index + 1;
     shared_->work_ready.notify_all();
-    return file.result;
+    if (!file.changed)
+        return file.result;
+    // A file changed while a worker read it: it is read again at its turn, as one job would
+    // have read it, waiting until it is quiet.
+    lock.unlock();
+    return read_at_turn(requests_[index]);
 }
 
 int processors_online() noexcept

@@ -39,7 +39,8 @@ struct FileChecksum {
 // each file at its turn, inside take(), exactly as crc32_of_file_quietly does. With more, a
 // pool of that many workers reads up to a few files ahead of the one last taken, each file
 // opened once, those above `piece_size` in pieces joined by CRC-32 combination; at most `jobs`
-// + 1 files are open at once. Nothing is ever written to the console.
+// + 1 files are open at once. A file that a worker found changed while it read it is read again
+// at its turn, inside take(), as with one job. Nothing is ever written to the console.
 class ParallelReader
 {
   public:

@@ -2,6 +2,7 @@
 
 #include "checksum/crc32.h"
 #include "checksum/file_checksum.h"
+#include "checksum/parallel_reader.h"
 #include "console/console.h"
 #include "list/list_file_reader.h"
 #include "list/list_line_rules.h"
@@ -12,6 +13,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace zantra
@@ -93,19 +95,21 @@ std::optional<std::vector<OperandEntry>> read_operand_entries(const RunOptions& 
     return chosen;
 }
 
-// Tests operand `i`, reading the list when it is the first to need it (`chosen` is empty
-// until then); false when the list cannot be opened or read.
-// Tests operand `i`, reading the list (and every listed name, into `names`) when it is the
-// first to need it.
-bool test_one_file(const RunOptions& options, std::size_t i,
+// Tests operand `i`, the reader's file `i`, reading the list (and every listed name, into
+// `names`) when it is the first to need it (`chosen` is empty until then); false when the list
+// cannot be opened or read.
+bool test_one_file(const RunOptions& options, std::size_t i, ParallelReader& reader,
                    std::optional<std::vector<OperandEntry>>& chosen, ListTable& names,
                    Ledger& books, Tally& tally)
 {
     const std::string& operand = options.files[i];
     std::printf("Testing %s ... ", shown(operand).c_str());
     std::fflush(stdout);
-    FileIdentity tested;
-    const std::optional<std::uint32_t> local = crc32_of_file(operand, &tested);
+    const FileChecksum checksum = reader.take(i);
+    const std::optional<std::uint32_t> local = checksum.crc;
+    const FileIdentity& tested = checksum.identity;
+    if (!local)
+        print_cannot_read(operand);
     std::printf("local = 0x%08" PRIX32 ", listed = ", local.value_or(CRC_UNREADABLE));
     std::fflush(stdout);
 
@@ -134,8 +138,13 @@ int run_test_files(const RunOptions& options)
     std::optional<std::vector<OperandEntry>> chosen;
     ListTable names;
     Ledger books{&names, options.list_path, true};
+    std::vector<ReadRequest> reads;
+    reads.reserve(options.files.size());
+    for (const std::string& operand : options.files)
+        reads.push_back(ReadRequest{operand, Links::follow});
+    ParallelReader reader(std::move(reads), options.jobs);
     for (std::size_t i = 0; i < options.files.size(); ++i) {
-        if (!test_one_file(options, i, chosen, names, books, tally)) {
+        if (!test_one_file(options, i, reader, chosen, names, books, tally)) {
             print_cannot_open_list(options.list_path);
             return 1;
         }

@@ -2,6 +2,7 @@
 
 #include "checksum/crc32.h"
 #include "checksum/file_checksum.h"
+#include "checksum/parallel_reader.h"
 #include "console/console.h"
 #include "list/list_table.h"
 #include "ops/operations.h"
@@ -47,16 +48,32 @@ std::vector<Match> scan_and_mark(ListTable& table, Ledger* books, bool& complete
     return matches;
 }
 
-// Tests one directory entry that matched the list, completing its progress line.
-FileRead test_match(const ListEntry& entry, const Match& match, Tally& tally)
+// The files the run reads, in the order of the matches. A symbolic link put in a file's place
+// since the scan is not followed.
+std::vector<ReadRequest> reads_of(const std::vector<Match>& matches)
+{
+    std::vector<ReadRequest> reads;
+    reads.reserve(matches.size());
+    for (const Match& match : matches)
+        reads.push_back(ReadRequest{match.name, Links::refuse});
+    return reads;
+}
+
+// Tests one directory entry that matched the list, its file the reader's `turn`, completing
+// its progress line.
+FileRead test_match(const ListEntry& entry, const Match& match, ParallelReader& reader,
+                    std::size_t turn, Tally& tally)
 {
     std::printf("Testing %s ... listed = 0x%08" PRIX32 " ... ", shown(match.name).c_str(),
                 entry.listed_crc);
     std::fflush(stdout);
     FileRead read{match.name, {}, Verdict::unreadable, match.index, 0};
-    // A symbolic link put in the file's place since the scan is not followed.
-    const std::optional<std::uint32_t> local = crc32_of_file(match.name, &read.file, Links::refuse);
-    if (local)
+    const FileChecksum checksum = reader.take(turn);
+    read.file = checksum.identity;
+    const std::optional<std::uint32_t> local = checksum.crc;
+    if (!local)
+        print_cannot_read(match.name);
+    else
         read = FileRead{match.name, read.file,
                         *local == entry.listed_crc ? Verdict::good : Verdict::bad, match.index,
                         *local};
@@ -94,8 +111,10 @@ int run_test_list(const RunOptions& options)
     Tally tally;
     std::vector<FileRead> reads;
     reads.reserve(matches.size());
-    for (const Match& match : matches)
-        reads.push_back(test_match(table.entries[match.index], match, tally));
+    ParallelReader reader(reads_of(matches), options.jobs);
+    for (std::size_t turn = 0; turn < matches.size(); ++turn)
+        reads.push_back(
+            test_match(table.entries[matches[turn].index], matches[turn], reader, turn, tally));
     if (!complete)
         return 1; // nothing may be judged missing from a scan that did not finish
 

@@ -304,6 +304,69 @@ std::vector<Case> test_files_cases()
     };
 }
 
+// A release of good, bad, absent, case-twin, directory and FIFO entries under -c, -t, -T and
+// -g -T, at one job and at four: the same lines, status and tree either way.
+std::vector<Case> each_reading_mode_at_one_and_four_jobs()
+{
+    const std::string sfv = line("a.r00", "abc") + line("b.r01", "BEE") + line("c.r02", "cee") +
+                            line("D.R03", "dee") + line("e.r04", "x") + line("f.r05", "y");
+    const std::vector<Entry> release = {file("rel.sfv", sfv), file("a.r00", "abc"),
+                                        file("b.r01", "bee"), file("d.r03", "dee"),
+                                        dir("e.r04"),         fifo("f.r05")};
+    const std::vector<std::string> operands = {"a.r00", "b.r01", "c.r02",
+                                               "d.r03", "e.r04", "f.r05"};
+    const std::string unreadable = fatal("c.r02") + fatal("e.r04") + fatal("f.r05");
+    const Lines found = {{"a.r00", checked("a.r00", "abc", "abc")},
+                         {"b.r01", checked("b.r01", "BEE", "bee")},
+                         {"d.r03", checked("d.r03", "dee", "dee")}};
+    const std::string gone = absent("c.r02", crc_of("cee")) + absent("e.r04", crc_of("x")) +
+                             absent("f.r05", crc_of("y"));
+    const std::string none = not_listed("c.r02", "FFFFFFFF");
+    std::vector<Case> cases;
+    for (const std::string jobs : {"1", "4"}) {
+        const auto args = [&](std::vector<std::string> mode, bool with_operands) {
+            mode.insert(mode.begin(), {"-j", jobs});
+            if (with_operands)
+                mode.insert(mode.end(), operands.begin(), operands.end());
+            return mode;
+        };
+        cases.push_back(
+            {"Jobs" + jobs + "Create", release, args({"-c", "new.sfv"}, true), 1,
+             create_heading("new.sfv") + adding("a.r00", "abc") + adding("b.r01", "bee") +
+                 adding_missing("c.r02") + adding("d.r03", "dee") + adding_missing("e.r04") +
+                 adding_missing("f.r05") + created(3),
+             unreadable,
+             with(release,
+                  {file("new.sfv", GENERATED + entry_line("a.r00", "abc") +
+                                       entry_line("b.r01", "bee") + entry_line("d.r03", "dee"))})});
+        cases.push_back({"Jobs" + jobs + "TestFiles", release, args({"-t", "rel.sfv"}, true), 1,
+                         BANNER + tested("a.r00", crc_of("abc"), crc_of("abc"), "OK") +
+                             tested("b.r01", crc_of("bee"), crc_of("BEE"), "BAD") + none +
+                             tested("d.r03", crc_of("dee"), crc_of("dee"), "OK") +
+                             not_listed("e.r04", "FFFFFFFF") + not_listed("f.r05", "FFFFFFFF") +
+                             t_summary(6, 2, 1, 3),
+                         unreadable});
+        cases.push_back(
+            ordered({"Jobs" + jobs + "TestList", release, args({"-T", "rel.sfv"}, false), 2},
+                    whole_heading("rel.sfv", false), found, gone + whole_summary(6, 2, 1, 3)));
+        cases.push_back(
+            ordered({"Jobs" + jobs + "GlftpdTestList",
+                     release,
+                     args({"-g", "-T", "rel.sfv"}, false),
+                     2,
+                     {},
+                     {},
+                     std::vector<Entry>{file("rel.sfv", sfv), file("a.r00", "abc"),
+                                        file("b.r01.bad", "bee"), file("b.r01.missing", ""),
+                                        file("c.r02.missing", ""), file("d.r03", "dee"),
+                                        dir("e.r04"), file("e.r04.missing", ""), fifo("f.r05"),
+                                        file("f.r05.missing", ""), dir(completion("033"), 0777)}},
+                    whole_heading("rel.sfv", true), found,
+                    gone + status_line("033") + whole_summary(6, 2, 1, 3)));
+    }
+    return cases;
+}
+
 std::vector<Case> test_list_cases()
 {
     const std::string rar = crc_of(RAR), r00 = crc_of(R00), r01 = crc_of(R01), r02 = crc_of(R02);
@@ -331,7 +394,7 @@ std::vector<Case> test_list_cases()
     }
     const std::string comments_and_short = "; comment\r\n#hash\r\n a blank\r\nab 1\r\n";
 
-    return {
+    std::vector<Case> cases = {
         ordered({"CompleteRelease", RELEASE, {"-T", "rel.sfv"}, 0}, whole_heading("rel.sfv", false),
                 all_ok, whole_summary(4, 4, 0, 0)),
 
@@ -685,6 +748,9 @@ std::vector<Case> test_list_cases()
             {{"rel.rar", checked("rel.rar", RAR, RAR)}, {"rel.r00", checked("rel.r00", R00, R00)}},
             whole_summary(2, 2, 0, 0)),
     };
+    const std::vector<Case> jobs = each_reading_mode_at_one_and_four_jobs();
+    cases.insert(cases.end(), jobs.begin(), jobs.end());
+    return cases;
 }
 
 std::vector<Case> count_missing_cases()
