@@ -68,14 +68,16 @@ void judge_listed(const std::string& operand, std::uint32_t local, const FileIde
 }
 
 // The entry every operand is tested against, from one reading of the list (a pipe can be read
-// only once), and in glftpd mode every listed name into `names`. Nothing when the list cannot be
-// opened or read.
+// only once), and in glftpd mode every listed name into `names`. Nothing, with its message
+// printed, when the list cannot be opened or read whole.
 std::optional<std::vector<OperandEntry>> read_operand_entries(const RunOptions& options,
                                                               ListTable& names)
 {
     const FileHandle list = open_list(options.list_path);
-    if (!list)
+    if (!list) {
+        print_cannot_open_list(options.list_path);
         return std::nullopt;
+    }
     std::vector<OperandEntry> chosen(options.files.size());
     const ListRead read = read_entry_lines(
         list.get(),
@@ -88,15 +90,15 @@ std::optional<std::vector<OperandEntry>> read_operand_entries(const RunOptions& 
             return true;
         },
         last_line_of(options));
-    if (read != ListRead::complete)
+    if (read != ListRead::complete) {
+        print_list_not_read(options.list_path, read);
         return std::nullopt;
+    }
     return chosen;
 }
 
-// Tests operand `i`, reading the list when it is the first to need it (`chosen` is empty
-// until then); false when the list cannot be opened or read.
 // Tests operand `i`, reading the list (and every listed name, into `names`) when it is the
-// first to need it.
+// first to need it (`chosen` is empty until then); false when the list cannot be read whole.
 bool test_one_file(const RunOptions& options, std::size_t i,
                    std::optional<std::vector<OperandEntry>>& chosen, ListTable& names,
                    Ledger& books, Tally& tally)
@@ -135,10 +137,8 @@ int run_test_files(const RunOptions& options)
     ListTable names;
     Ledger books{&names, options.list_path, true};
     for (std::size_t i = 0; i < options.files.size(); ++i) {
-        if (!test_one_file(options, i, chosen, names, books, tally)) {
-            print_cannot_open_list(options.list_path);
+        if (!test_one_file(options, i, chosen, names, books, tally))
             return 1;
-        }
     }
     std::printf("\n%d file(s) tested - %d OK - %d bad - %d missing...\n", tally.tested,
                 tally.tested - tally.bad - tally.missing, tally.bad, tally.missing);
