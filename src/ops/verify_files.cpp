@@ -111,8 +111,11 @@ bool test_one_file(const RunOptions& options, std::size_t i,
     std::printf("local = 0x%08" PRIX32 ", listed = ", local.value_or(CRC_UNREADABLE));
     std::fflush(stdout);
 
-    if (!chosen)
+    if (!chosen) {
+        note_list_unread(books);
         chosen = read_operand_entries(options, names);
+        note_list_read(books);
+    }
     if (!chosen)
         return false;
     const OperandEntry& match = (*chosen)[i];
@@ -135,7 +138,7 @@ int run_test_files(const RunOptions& options)
     Tally tally;
     std::optional<std::vector<OperandEntry>> chosen;
     ListTable names;
-    Ledger books{&names, options.list_path, true};
+    Ledger books{.names = &names, .list_path = options.list_path};
     for (std::size_t i = 0; i < options.files.size(); ++i) {
         if (!test_one_file(options, i, chosen, names, books, tally))
             return 1;

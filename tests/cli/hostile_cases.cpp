@@ -893,6 +893,18 @@ std::vector<Case> race_cases()
          changes({file("x.r00.missing", ""), dir(completion("000"), 0777)}),
          fault("x.r00", touched_at(FIXED_MTIME - 3600))},
 
+        // The list changes while -T reads it (a client sets its time as the read ends): the
+        // report stands, but no book is kept from a list that may not be whole.
+        {"GlftpdListChangedWhileReadKeepsNoBooks",
+         {file("l.sfv", one), file("x.r00", "good"), file("x.r00.missing", "")},
+         {"-g", "-T", "l.sfv"},
+         0,
+         whole_heading("l.sfv", true) + checked("x.r00", crc_of("good"), crc_of("good"), "OK") +
+             whole_summary(1, 1, 0, 0),
+         "",
+         std::nullopt,
+         fault("l.sfv", touched_at(FIXED_MTIME - 3600))},
+
         // Someone renames a directory of theirs onto the completion directory just made.
         {"GlftpdDirectorySwappedInAfterTheMkdirIsNotMadeWritable",
          {file("l.sfv", one), file("x.r00", "good"), dir("mine", 0700)},
