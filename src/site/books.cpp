@@ -61,7 +61,9 @@ std::optional<long long> age_ms(const FileIdentity& read)
 
 ReleaseLock hold_books()
 {
-    return lock_release();
+    ReleaseLock lock = lock_release();
+    remove_abandoned_private_files();
+    return lock;
 }
 
 namespace

@@ -56,7 +56,8 @@ struct FileRead {
 // Takes the release's lock for a run's bookkeeping. Where it cannot be had (a file system that
 // cannot lock, or a holder past LOCK_WAIT_MS) the books are kept without it: every step here
 // acts only on a file that it finds to be the one read, so runs that meet can leave a marker
-// too many for the next run to settle, never an upload lost or a marker too few.
+// too many for the next run to settle, never an upload lost or a marker too few. Under it, the
+// empty files that killed runs left under private names are removed.
 [[nodiscard]] ReleaseLock hold_books();
 
 // What the books of one run are kept against: every name the list gives (a marker or ".bad"

@@ -683,6 +683,14 @@ std::vector<Case> count_missing_cases()
          heading + "Using glftpd mode\n" + status_line("000"),
          "",
          std::vector<Entry>{file("e.sfv", ""), dir(completion("000"), 0777)}},
+        {"GlftpdEmptyFileAKilledRunHeldAsideIsRemoved",
+         {file("e.sfv", ""), file(".zantra-999999-0.tmp", ""), file(".zantra-999999-1.tmp", "x")},
+         {"-g", "-m", "e.sfv"},
+         0,
+         heading + "Using glftpd mode\n" + status_line("000"),
+         "",
+         std::vector<Entry>{file("e.sfv", ""), file(".zantra-999999-1.tmp", "x"),
+                            dir(completion("000"), 0777)}},
         {"GlftpdListLargerThan64MibIsRefusedBeforeAnyBook",
          {[] {
              Entry endless = file("z.sfv", "");
