@@ -795,7 +795,9 @@ std::vector<Case> read_fault_cases()
          {},
          fault("", "ZANTRA_FAULT_OPENDIR=eio:0")},
 
-        // The markers made before reading stay; no completion directory is made.
+        // The markers made before reading stay; no completion directory is made. The walk is
+        // the second directory opened: each hold of the release's lock looks for files that
+        // killed runs left behind first.
         {"GlftpdDirectoryThatCannotBeOpenedForTheBookkeeping",
          {file("l.sfv", three), file("a.r00", "abc")},
          {"-g", "-T", "l.sfv"},
@@ -804,7 +806,7 @@ std::vector<Case> read_fault_cases()
              absent("b.r00", crc_of("bee")) + absent("c.r00", crc_of("sea")),
          unreadable_directory,
          changes({file("a.r00.missing", ""), file("b.r00.missing", ""), file("c.r00.missing", "")}),
-         fault("", "ZANTRA_FAULT_OPENDIR=eio:1")},
+         fault("", "ZANTRA_FAULT_OPENDIR=eio:2")},
 
         {"BannerReadFailsPartWay",
          {file("logo", "line one\nline two\n"), file("a.r00", "abc")},
