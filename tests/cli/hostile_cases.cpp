@@ -610,7 +610,15 @@ std::vector<Case> write_fault_cases()
                 "Oh mama! We can't write to x.sfv" + CANT_WRITE_TAIL,
                 with(files, {file("x.sfv", GENERATED.substr(0, 10))})};
     header.file_size_limit = 10;
-    return {second_entry, header};
+    // A list written over an old one is written beside it: the old one stays whole.
+    Case over_old{"ListWriteFailsOverAnOldListThatStaysWhole",
+                  with(files, {file("x.sfv", "old list\r\n")}),
+                  {"-c", "x.sfv", "a.r00", "b.r00"},
+                  1,
+                  create_heading("x.sfv") + adding("a.r00", "abc") + adding("b.r00", "bee"),
+                  "Oh mama! We can't write to x.sfv" + CANT_WRITE_TAIL};
+    over_old.file_size_limit = static_cast<off_t>(GENERATED_SIZE + a.size() + 5);
+    return {second_entry, header, over_old};
 }
 
 #if defined(ZANTRA_FAULT_LIBRARY)
