@@ -33,6 +33,19 @@ FileHandle open_text_file(const std::string& path)
 namespace
 {
 
+// The next byte of the stream itself, counted; EOF past the byte limit.
+int stream_byte(LineReader& reader)
+{
+    if (reader.too_large)
+        return EOF;
+    const int c = std::getc(reader.file);
+    if (c != EOF && reader.byte_limit != 0 && ++reader.bytes_read > reader.byte_limit) {
+        reader.too_large = true;
+        return EOF;
+    }
+    return c;
+}
+
 int next_byte(LineReader& reader)
 {
     if (!reader.pending.empty()) {
@@ -40,7 +53,7 @@ int next_byte(LineReader& reader)
         reader.pending.erase(0, 1);
         return c;
     }
-    return std::getc(reader.file);
+    return stream_byte(reader);
 }
 
 void start_reading(LineReader& reader)
@@ -51,7 +64,7 @@ void start_reading(LineReader& reader)
     static constexpr std::string_view BOM = "\xEF\xBB\xBF";
     std::string head;
     while (head.size() < BOM.size()) {
-        const int c = std::getc(reader.file);
+        const int c = stream_byte(reader);
         if (c == EOF)
             break;
         head += static_cast<char>(c);
@@ -84,7 +97,7 @@ bool read_piece(LineReader& reader, std::string& piece)
     while (piece.size() < piece_max) {
         const int c = next_byte(reader);
         if (c == EOF)
-            return !piece.empty() && !std::ferror(reader.file);
+            return !piece.empty() && !std::ferror(reader.file) && !reader.too_large;
         piece += static_cast<char>(c);
         if (c == '\n') {
             reader.line_ended = true;
@@ -93,7 +106,7 @@ bool read_piece(LineReader& reader, std::string& piece)
     }
     if (reader.long_lines == LongLines::judge_first_piece)
         reader.line_ended = skip_rest_of_line(reader);
-    return !std::ferror(reader.file);
+    return !std::ferror(reader.file) && !reader.too_large;
 }
 
 FileHandle open_list(const std::string& path)
@@ -110,6 +123,7 @@ ListRead read_entry_lines(std::FILE* list, const std::function<bool(std::string_
     reader.file = list;
     reader.long_lines = LongLines::judge_first_piece;
     reader.skip_byte_order_mark = true;
+    reader.byte_limit = LIST_SIZE_MAX;
     std::string line;
     while (read_piece(reader, line)) {
         // A line without a line end is the last one.
@@ -118,6 +132,8 @@ ListRead read_entry_lines(std::FILE* list, const std::function<bool(std::string_
         if (is_entry_line(line) && !on_entry(line))
             return ListRead::complete;
     }
+    if (reader.too_large)
+        return ListRead::too_large;
     return std::ferror(list) ? ListRead::cannot_open : ListRead::complete;
 }
 
@@ -131,6 +147,15 @@ ListRead for_each_entry_line(const std::string& path,
 void print_cannot_open_list(const std::string& path)
 {
     print_message("Oh mama! I can't open %s ... :-(\n", shown_in_message(path).c_str());
+}
+
+void print_list_not_read(const std::string& path, ListRead read)
+{
+    if (read == ListRead::too_large)
+        print_message("Oh mama! %s is larger than 64 MiB, I won't read it as a list ... :-(\n",
+                      shown_in_message(path).c_str());
+    else
+        print_cannot_open_list(path);
 }
 
 } // namespace zantra

@@ -26,12 +26,15 @@ struct LineReader {
     LongLines long_lines = LongLines::split;
     bool skip_byte_order_mark = false; // drop a UTF-8 BOM at the very start
     bool started = false;
-    bool line_ended = false; // the last piece read ended its line with a line feed
-    std::string pending;     // bytes read ahead at the start, handed out before the stream's
+    bool line_ended = false;    // the last piece read ended its line with a line feed
+    std::string pending;        // bytes read ahead at the start, handed out before the stream's
+    std::size_t byte_limit = 0; // the most bytes read from the stream; 0 for no limit
+    std::size_t bytes_read = 0;
+    bool too_large = false; // the stream held more than byte_limit bytes: reading stopped there
 };
 
-// Reads the next piece into `piece`. Returns false at the end of input or on a read error;
-// ferror(reader.file) tells which.
+// Reads the next piece into `piece`. Returns false at the end of input, on a read error, or past
+// the byte limit; ferror(reader.file) and reader.too_large tell which.
 [[nodiscard]] bool read_piece(LineReader& reader, std::string& piece);
 
 struct FileCloser {
@@ -59,12 +62,13 @@ enum class LastLine {
 enum class ListRead {
     complete,    // read to its end, or until the caller stopped
     cannot_open, // path too long, not openable, a directory, or a read failed
+    too_large,   // longer than LIST_SIZE_MAX bytes: read no further than that
 };
 
 // Hands every entry line of an open list, in order, to `on_entry` until it returns false.
 // A UTF-8 byte-order mark at the start is skipped, a line longer than one read is judged by its
 // first piece alone, and an unended last line is taken as `last` says. cannot_open when a read
-// fails.
+// fails; too_large, after LIST_SIZE_MAX bytes, when the list holds more.
 [[nodiscard]] ListRead read_entry_lines(std::FILE* list,
                                         const std::function<bool(std::string_view)>& on_entry,
                                         LastLine last = LastLine::entry);
@@ -76,5 +80,9 @@ enum class ListRead {
 
 // Writes "Oh mama! I can't open <path> ... :-(\n" to standard error.
 void print_cannot_open_list(const std::string& path);
+
+// Writes the message for a list that could not be read whole: print_cannot_open_list's, or for
+// too_large "Oh mama! <path> is larger than 64 MiB, I won't read it as a list ... :-(\n".
+void print_list_not_read(const std::string& path, ListRead read);
 
 } // namespace zantra

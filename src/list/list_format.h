@@ -17,6 +17,10 @@ inline constexpr char BANNER_TEXT[] = "ZANTRA for UNiX, $Revision: 1.18 $";
 // judged by its first LIST_LINE_MAX bytes and the rest of it is skipped.
 inline constexpr std::size_t LIST_LINE_MAX = 4096;
 
+// The most bytes a list is read to: past this it is refused, so that an endless stream (a
+// device, a pipe that never ends) cannot hold a run, and the release's lock, forever.
+inline constexpr std::size_t LIST_SIZE_MAX = std::size_t{64} << 20;
+
 // A banner file is read in pieces of at most this many bytes, the line feed included when it
 // fits, and each piece becomes a comment line of its own.
 inline constexpr std::size_t BANNER_PIECE_MAX = 249;

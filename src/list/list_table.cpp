@@ -86,7 +86,7 @@ LoadResult load_list_table(const std::string& path, SplitRule rule, ListTable& t
         return LoadResult::table_full;
     }
     if (read != ListRead::complete) {
-        print_cannot_open_list(path);
+        print_list_not_read(path, read);
         return LoadResult::cannot_open;
     }
     return LoadResult::loaded;

@@ -45,13 +45,14 @@ enum class SplitRule {
 
 enum class LoadResult {
     loaded,
-    cannot_open, // "Oh mama! I can't open ..." has been printed on standard error
+    cannot_open, // the list could not be read whole: print_list_not_read's message is printed
     table_full,  // the table-full message has been printed on standard output
 };
 
 // Fills `table` from the entry lines of the list at `path`, split by `rule`, its unended last
 // line taken as `last` says. On the 1025th entry line it prints "zantra cannot handle more than
-// 1024 files" and stops; a list that cannot be opened or read gets its message too.
+// 1024 files" and stops; a list that cannot be opened or read, or is too large, gets its
+// message too.
 [[nodiscard]] LoadResult load_list_table(const std::string& path, SplitRule rule, ListTable& table,
                                          LastLine last = LastLine::entry);
 

@@ -18,11 +18,13 @@ int run_count_missing(const RunOptions& options)
     // It reads no file, so the whole run is bookkeeping, under the release's lock.
     const ReleaseLock lock = options.glftpd_mode ? hold_books() : ReleaseLock();
     ListTable table;
+    Ledger books{.names = &table, .list_path = options.list_path};
+    note_list_unread(books);
     if (load_list_table(options.list_path, SplitRule::first_word, table, last_line_of(options)) !=
         LoadResult::loaded)
         return 1;
+    note_list_read(books);
 
-    Ledger books{&table, options.list_path, true};
     if (!scan_directory(table, nullptr).complete)
         return 1;
     const int count = static_cast<int>(table.entries.size());

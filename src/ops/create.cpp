@@ -9,6 +9,7 @@
 #include "list/names.h"
 #include "ops/operations.h"
 
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <ctime>
@@ -175,7 +176,10 @@ bool write_header(std::FILE* list, const RunOptions& options,
 // The list opened for writing, or why it was not.
 struct ListOpening {
     std::FILE* file = nullptr;
-    bool refused = false; // a file of someone's is where the list would go
+    bool refused = false;   // a file of someone's is where the list would go
+    std::string temp_path;  // where a list that replaces another is written; empty: in place
+    struct stat list_file { // the list, as an operand that names it would be
+    };
 };
 
 // True when `path` ends in ".sfv", letters folded.
@@ -184,30 +188,89 @@ bool has_list_suffix(std::string_view path)
     return path.size() >= 4 && equal_folded(path.substr(path.size() - 4), ".sfv");
 }
 
-// Creates or empties the list for writing. A regular file that holds bytes is emptied only
-// when its name ends in ".sfv": any other is an archive volume or a text named where the list
-// belongs by mistake, and is refused untouched. The open does not wait for a FIFO's reader:
-// one with no reader cannot be written, and the run ends instead of stopping.
-ListOpening create_list_file(const std::string& path)
+// Creates a file of its own beside the list at `path`, with the mode of the list it will replace
+// (`old`), under a name no other file has; -1 when none can be made.
+int create_beside(const std::string& path, const struct stat& old, std::string& temp_path)
 {
-    ListOpening opening;
-    if (path.size() > LIST_NAME_MAX)
-        return opening;
+    const std::size_t slash = path.rfind('/');
+    const std::string directory = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temp_path = directory + ".zantra-" + std::to_string(getpid()) + "-" +
+                    std::to_string(attempt) + ".tmp";
+        const int fd =
+            open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0 && fchmod(fd, old.st_mode & 07777) == 0)
+            return fd;
+        if (fd >= 0) {
+            close(fd);
+            (void)unlink(temp_path.c_str());
+        }
+        if (fd >= 0 || errno != EEXIST)
+            break;
+    }
+    temp_path.clear();
+    return -1;
+}
+
+// Creates or empties the list at `path` in place (anything but a regular file there: nothing, a
+// FIFO, a device, a symbolic link). The open does not wait for a FIFO's reader: one with no
+// reader cannot be written, and the run ends instead of stopping.
+void open_in_place(const std::string& path, ListOpening& opening)
+{
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0)
-        return opening;
-    struct stat info {
-    };
+        return;
     const int flags = fcntl(fd, F_GETFL);
-    const bool known = flags >= 0 && fstat(fd, &info) == 0;
-    const bool regular = known && S_ISREG(info.st_mode);
-    opening.refused = regular && info.st_size > 0 && !has_list_suffix(path);
+    const bool known = flags >= 0 && fstat(fd, &opening.list_file) == 0;
+    const bool regular = known && S_ISREG(opening.list_file.st_mode);
+    opening.refused = regular && opening.list_file.st_size > 0 && !has_list_suffix(path);
     if (known && !opening.refused && (!regular || ftruncate(fd, 0) == 0) &&
         fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0)
         opening.file = fdopen(fd, "w");
     if (opening.file == nullptr)
         close(fd);
+}
+
+// Opens the list for writing. A regular file already at `path` is replaced whole at the end
+// (finish_list): the new list is written beside it, so that a full disk, a file-size limit or a
+// kill leaves the old list as it was, never a part of the new one. One that holds bytes is
+// replaced only when its name ends in ".sfv": any other is an archive volume or a text named
+// where the list belongs by mistake, and is refused untouched.
+ListOpening create_list_file(const std::string& path)
+{
+    ListOpening opening;
+    if (path.size() > LIST_NAME_MAX)
+        return opening;
+    struct stat old {
+    };
+    if (lstat(path.c_str(), &old) != 0 || !S_ISREG(old.st_mode)) {
+        open_in_place(path, opening);
+        return opening;
+    }
+    opening.list_file = old;
+    opening.refused = old.st_size > 0 && !has_list_suffix(path);
+    if (opening.refused)
+        return opening;
+    const int fd = create_beside(path, old, opening.temp_path);
+    if (fd >= 0 && (opening.file = fdopen(fd, "w")) == nullptr) {
+        close(fd);
+        (void)unlink(opening.temp_path.c_str());
+    }
     return opening;
+}
+
+// Closes the list and, when it was written beside the old one, puts it in the old one's place;
+// when anything failed, the file written beside is removed and the old list stays whole. True
+// when the list is written and in place.
+bool finish_list(const ListOpening& opening, const std::string& path, bool written)
+{
+    written = std::fclose(opening.file) == 0 && written;
+    if (opening.temp_path.empty())
+        return written;
+    written = written && std::rename(opening.temp_path.c_str(), path.c_str()) == 0;
+    if (!written)
+        (void)unlink(opening.temp_path.c_str());
+    return written;
 }
 
 // The files the run reads, in the order it reads them.
@@ -252,11 +315,7 @@ int run_create(const RunOptions& options)
     if (list == nullptr)
         return 1;
 
-    struct stat list_status {
-    };
-    if (fstat(fileno(list), &list_status) != 0)
-        list_status = {}; // no file has inode 0: nothing is taken for the list
-    const std::vector<PlannedOperand> plan = plan_operands(options, list_status);
+    const std::vector<PlannedOperand> plan = plan_operands(options, opening.list_file);
     bool written = write_header(list, options, plan);
     ParallelReader reader(reads_of(plan), written ? options.jobs : 1);
     std::size_t turn = 0; // the next of the reader's files
@@ -285,8 +344,7 @@ int run_create(const RunOptions& options)
         if (written)
             ++processed;
     }
-    written = (std::fclose(list) == 0) && written;
-    if (!written) {
+    if (!finish_list(opening, options.list_path, written)) {
         print_cannot_write(options.list_path);
         return 1;
     }

@@ -70,14 +70,16 @@ void judge_listed(const std::string& operand, std::uint32_t local, const FileIde
 }
 
 // The entry every operand is tested against, from one reading of the list (a pipe can be read
-// only once), and in glftpd mode every listed name into `names`. Nothing when the list cannot be
-// opened or read.
+// only once), and in glftpd mode every listed name into `names`. Nothing, with its message
+// printed, when the list cannot be opened or read whole.
 std::optional<std::vector<OperandEntry>> read_operand_entries(const RunOptions& options,
                                                               ListTable& names)
 {
     const FileHandle list = open_list(options.list_path);
-    if (!list)
+    if (!list) {
+        print_cannot_open_list(options.list_path);
         return std::nullopt;
+    }
     std::vector<OperandEntry> chosen(options.files.size());
     const ListRead read = read_entry_lines(
         list.get(),
@@ -90,14 +92,16 @@ std::optional<std::vector<OperandEntry>> read_operand_entries(const RunOptions& 
             return true;
         },
         last_line_of(options));
-    if (read != ListRead::complete)
+    if (read != ListRead::complete) {
+        print_list_not_read(options.list_path, read);
         return std::nullopt;
+    }
     return chosen;
 }
 
 // Tests operand `i`, the reader's file `i`, reading the list (and every listed name, into
 // `names`) when it is the first to need it (`chosen` is empty until then); false when the list
-// cannot be opened or read.
+// cannot be read whole.
 bool test_one_file(const RunOptions& options, std::size_t i, ParallelReader& reader,
                    std::optional<std::vector<OperandEntry>>& chosen, ListTable& names,
                    Ledger& books, Tally& tally)
@@ -113,8 +117,11 @@ bool test_one_file(const RunOptions& options, std::size_t i, ParallelReader& rea
     std::printf("local = 0x%08" PRIX32 ", listed = ", local.value_or(CRC_UNREADABLE));
     std::fflush(stdout);
 
-    if (!chosen)
+    if (!chosen) {
+        note_list_unread(books);
         chosen = read_operand_entries(options, names);
+        note_list_read(books);
+    }
     if (!chosen)
         return false;
     const OperandEntry& match = (*chosen)[i];
@@ -137,17 +144,15 @@ int run_test_files(const RunOptions& options)
     Tally tally;
     std::optional<std::vector<OperandEntry>> chosen;
     ListTable names;
-    Ledger books{&names, options.list_path, true};
+    Ledger books{.names = &names, .list_path = options.list_path};
     std::vector<ReadRequest> reads;
     reads.reserve(options.files.size());
     for (const std::string& operand : options.files)
         reads.push_back(ReadRequest{operand, Links::follow});
     ParallelReader reader(std::move(reads), options.jobs);
     for (std::size_t i = 0; i < options.files.size(); ++i) {
-        if (!test_one_file(options, i, reader, chosen, names, books, tally)) {
-            print_cannot_open_list(options.list_path);
+        if (!test_one_file(options, i, reader, chosen, names, books, tally))
             return 1;
-        }
     }
     std::printf("\n%d file(s) tested - %d OK - %d bad - %d missing...\n", tally.tested,
                 tally.tested - tally.bad - tally.missing, tally.bad, tally.missing);

@@ -99,10 +99,12 @@ int run_test_list(const RunOptions& options)
     if (options.glftpd_mode)
         std::printf("Using glftpd mode\n");
     ListTable table;
+    Ledger books{.names = &table, .list_path = options.list_path};
+    note_list_unread(books);
     if (load_list_table(options.list_path, SplitRule::last_blank, table, last_line_of(options)) !=
         LoadResult::loaded)
         return 1;
-    Ledger books{&table, options.list_path, true};
+    note_list_read(books);
 
     // Files are tested in the order the directory delivers them, outside any lock.
     bool complete = true;

@@ -2,6 +2,7 @@
 
 #include "console/console.h"
 #include "list/names.h"
+#include "platform/platform.h"
 #include "site/markers.h"
 
 #include <algorithm>
@@ -60,7 +61,9 @@ std::optional<long long> age_ms(const FileIdentity& read)
 
 ReleaseLock hold_books()
 {
-    return lock_release();
+    ReleaseLock lock = lock_release();
+    remove_abandoned_private_files();
+    return lock;
 }
 
 namespace
@@ -102,6 +105,58 @@ bool may_keep_books_of(const Ledger& ledger, std::string_view listed_name)
 namespace
 {
 
+// What stands at the list's path now; nothing when nothing does.
+std::optional<struct stat> stat_list(const Ledger& ledger)
+{
+    struct stat info {
+    };
+    if (stat(ledger.list_path.c_str(), &info) != 0)
+        return std::nullopt;
+    return info;
+}
+
+FileIdentity identity_of(const struct stat& info)
+{
+    return FileIdentity{info.st_dev, info.st_ino, info.st_size, modification_time(info)};
+}
+
+} // namespace
+
+void note_list_unread(Ledger& ledger)
+{
+    const std::optional<struct stat> info = stat_list(ledger);
+    ledger.list_watched = info && S_ISREG(info->st_mode);
+    ledger.list_changed = false;
+    if (ledger.list_watched)
+        ledger.list_read = identity_of(*info);
+}
+
+void note_list_read(Ledger& ledger)
+{
+    if (!ledger.list_watched)
+        return;
+    const std::optional<struct stat> info = stat_list(ledger);
+    if (!info || !is_same_unchanged(*info, ledger.list_read))
+        ledger.list_changed = true;
+    if (info)
+        ledger.list_read = identity_of(*info);
+}
+
+bool is_list_whole(Ledger& ledger)
+{
+    if (!ledger.list_watched)
+        return true;
+    if (ledger.list_changed)
+        return false;
+    wait_while_arriving(ledger.list_read);
+    const std::optional<struct stat> info = stat_list(ledger);
+    ledger.list_changed = !info || !is_same_unchanged(*info, ledger.list_read);
+    return !ledger.list_changed;
+}
+
+namespace
+{
+
 void mark(Ledger& ledger, std::string_view listed_name)
 {
     ledger.kept = touch_marker(listed_name, MISSING_SUFFIX) && ledger.kept;
@@ -127,9 +182,12 @@ void rename_to_bad(Ledger& ledger, std::string_view listed_name, const FileRead&
 
 void settle_tested_file(Ledger& ledger, std::string_view listed_name, const FileRead& read)
 {
+    // The wait for a list still arriving comes before the lock; the last look, under it.
+    if (!is_list_whole(ledger))
+        return;
     const ReleaseLock lock = hold_books();
     // A late verdict about an older file changes nothing: the newer file's own run decides.
-    if (!is_as_read(read) || !may_keep_books_of(ledger, listed_name))
+    if (!is_list_whole(ledger) || !is_as_read(read) || !may_keep_books_of(ledger, listed_name))
         return;
     if (read.verdict == Verdict::good) {
         unmark(ledger, listed_name, read);
@@ -142,6 +200,8 @@ void settle_tested_file(Ledger& ledger, std::string_view listed_name, const File
 
 void mark_every_entry(Ledger& ledger, const ListTable& table)
 {
+    if (!is_list_whole(ledger))
+        return;
     for (const ListEntry& entry : table.entries)
         if (may_keep_books_of(ledger, entry.name))
             mark(ledger, entry.name);
@@ -287,8 +347,12 @@ void show_completion(Ledger& ledger, const ListTable& table, int counted)
 
 bool settle_whole_list(Ledger& ledger, const ListTable& table, const std::vector<FileRead>& reads)
 {
+    if (!is_list_whole(ledger))
+        return true;
     wait_for_bad_reads(reads);
     const ReleaseLock lock = hold_books();
+    if (!is_list_whole(ledger))
+        return true;
     rename_bad_reads(ledger, table, reads);
     ListTable now = table;
     std::vector<Standing> standing;
@@ -305,6 +369,8 @@ bool settle_whole_list(Ledger& ledger, const ListTable& table, const std::vector
 
 void settle_count(Ledger& ledger, const ListTable& table)
 {
+    if (!is_list_whole(ledger))
+        return;
     // Books never started (no completion directory yet: a list that arrived by a rename, which
     // runs no hook) have no marker to say that a present file is untested: every entry gets one.
     if (!has_completion_dir())

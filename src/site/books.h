@@ -56,17 +56,34 @@ struct FileRead {
 // Takes the release's lock for a run's bookkeeping. Where it cannot be had (a file system that
 // cannot lock, or a holder past LOCK_WAIT_MS) the books are kept without it: every step here
 // acts only on a file that it finds to be the one read, so runs that meet can leave a marker
-// too many for the next run to settle, never an upload lost or a marker too few.
+// too many for the next run to settle, never an upload lost or a marker too few. Under it, the
+// empty files that killed runs left under private names are removed.
 [[nodiscard]] ReleaseLock hold_books();
 
 // What the books of one run are kept against: every name the list gives (a marker or ".bad"
 // path that is another listed name is never made, removed or renamed to) and the list itself,
-// which is never renamed; and whether every change to the books could be made.
+// which is never renamed; whether every change to the books could be made; and the list as this
+// run read it, for books kept only from a list that is whole.
 struct Ledger {
     const ListTable* names = nullptr;
     std::string list_path;
     bool kept = true;
+    bool list_watched = false; // the list was a regular file as its reading began
+    bool list_changed = false; // it has changed since then, or is gone
+    FileIdentity list_read{};  // what it was as its reading ended
 };
+
+// Notes the list as the run begins to read it. A list that is no regular file (a pipe) is not
+// watched: its books are kept from what was read.
+void note_list_unread(Ledger& ledger);
+
+// Notes the list as its reading has ended; a list not as it was at the start has changed.
+void note_list_read(Ledger& ledger);
+
+// True when books may be kept from the list read: it is not watched, or, after a wait while it
+// may still be arriving (modified within ARRIVING_MS), it is still the file read, unchanged.
+// Every function here that keeps books asks first, and keeps none when the answer is false.
+[[nodiscard]] bool is_list_whole(Ledger& ledger);
 
 // True when glftpd mode may mark, unmark or rename the entry `listed_name`: its ".missing" and
 // ".bad" paths are no listed name (letters folded) and it does not name the list. Any other

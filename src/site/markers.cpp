@@ -6,6 +6,7 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -96,6 +97,26 @@ std::optional<std::string> private_name()
     return std::nullopt;
 }
 
+// The process id in a private name, as private_name() makes them; nothing for any other name.
+std::optional<pid_t> private_name_pid(std::string_view name)
+{
+    constexpr std::string_view prefix = ".zantra-";
+    constexpr std::string_view suffix = ".tmp";
+    if (name.size() <= prefix.size() + suffix.size() || !name.starts_with(prefix) ||
+        !name.ends_with(suffix))
+        return std::nullopt;
+    name = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+    const std::size_t dash = name.find('-');
+    if (dash == 0 || dash == std::string_view::npos || dash > 9 || dash + 1 == name.size() ||
+        name.find_first_not_of("0123456789-") != std::string_view::npos ||
+        name.find('-', dash + 1) != std::string_view::npos)
+        return std::nullopt;
+    pid_t pid = 0;
+    for (const char digit : name.substr(0, dash))
+        pid = pid * 10 + (digit - '0');
+    return pid > 0 ? std::optional<pid_t>(pid) : std::nullopt;
+}
+
 // Puts what was moved to `held` back to `path`. Where something has arrived at `path`
 // meanwhile, that stays and the held file stays under its private name: renaming over it would
 // lose an upload. A file system without hard links gets a rename.
@@ -175,6 +196,26 @@ bool mark_bad(const std::string& tested_path, std::string_view listed_name,
         return !is_books_fault(error);
     }
     return true;
+}
+
+void remove_abandoned_private_files()
+{
+    DIR* directory = opendir(".");
+    if (directory == nullptr)
+        return;
+    std::vector<std::string> abandoned;
+    while (const struct dirent* item = readdir(directory)) {
+        const std::optional<pid_t> pid = private_name_pid(item->d_name);
+        if (pid && *pid != getpid() && kill(*pid, 0) != 0 && errno == ESRCH)
+            abandoned.emplace_back(item->d_name);
+    }
+    closedir(directory);
+    for (const std::string& name : abandoned) {
+        struct stat info {
+        };
+        if (lstat(name.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0)
+            (void)unlink(name.c_str());
+    }
 }
 
 int completion_percent(long long present, long long listed)

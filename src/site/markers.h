@@ -89,6 +89,11 @@ inline constexpr char COMPLETION_TEMPLATE[] = "[000%]-[-all.files.CRC.ok-]";
 // True when a completion directory of any percentage stands in the current directory: the
 // release's books were started.
 [[nodiscard]] bool has_completion_dir();
+// Removes the private names (".zantra-PID-N.tmp") that runs killed while they held a file
+// aside left behind, once their process is gone: only an empty regular file (a marker, or an
+// empty upload, with no bytes to lose). One that holds bytes stays, since the name it had is
+// not known. Call it under the release's lock.
+void remove_abandoned_private_files();
 
 // Puts the completion directory for `percent` in the current directory and prints "Completion
 // Status: <name>\n": a directory of that name already there is kept as it is; else an empty one

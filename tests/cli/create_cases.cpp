@@ -122,6 +122,7 @@ std::vector<Case> create_cases()
 
         // Its CRC would be that of the list's first lines: the list is passed over, whatever
         // its spelling.
+        // The new list replaces the old one whole, so a hard link to the old one keeps it.
         {"ListNeverListsItself", release_with({hard_link("rel.lnk", "rel.sfv")}),
          {"-c", "-a", "-d", "rel.sfv", "rel.r00", "rel.sfv", "./rel.sfv", "rel.lnk"}, 0,
          create_heading("rel.sfv", "Add-all-files mode active\nAdding files' times & dates to SFV file\n") +
@@ -130,8 +131,12 @@ std::vector<Case> create_cases()
          [] {
              const std::string list = GENERATED + dated("25", "rel.r00") + ";\r\n" + entry_line("rel.r00", R00);
              return std::vector<Entry>{file("rel.rar", RAR), file("rel.r00", R00), file("rel.001", V001),
-                                       file("rel.nfo", NFO), file("rel.sfv", list), file("rel.lnk", list)};
+                                       file("rel.nfo", NFO), file("rel.sfv", list), file("rel.lnk", "old list\r\n")};
          }()},
+
+        {"ListReplacedKeepsItsMode", {file("l.sfv", "old list\r\n", 0600), file("a.r00", "abc")},
+         {"-c", "l.sfv", "a.r00"}, 0, create_heading("l.sfv") + adding("a.r00", "abc") + created(1), "",
+         std::vector<Entry>{file("l.sfv", GENERATED + entry_line("a.r00", "abc"), 0600), file("a.r00", "abc")}},
 
         {"ListNamedLikeAVolumeNeverListsItself",
          {file("Some.Release-GRP.sfv", "old"), file("Some.Release-GRP.r00", R00)},

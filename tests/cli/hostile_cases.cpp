@@ -611,7 +611,15 @@ std::vector<Case> write_fault_cases()
                 "Oh mama! We can't write to x.sfv" + CANT_WRITE_TAIL,
                 with(files, {file("x.sfv", GENERATED.substr(0, 10))})};
     header.file_size_limit = 10;
-    return {second_entry, header};
+    // A list written over an old one is written beside it: the old one stays whole.
+    Case over_old{"ListWriteFailsOverAnOldListThatStaysWhole",
+                  with(files, {file("x.sfv", "old list\r\n")}),
+                  {"-c", "x.sfv", "a.r00", "b.r00"},
+                  1,
+                  create_heading("x.sfv") + adding("a.r00", "abc") + adding("b.r00", "bee"),
+                  "Oh mama! We can't write to x.sfv" + CANT_WRITE_TAIL};
+    over_old.file_size_limit = static_cast<off_t>(GENERATED_SIZE + a.size() + 5);
+    return {second_entry, header, over_old};
 }
 
 #if defined(ZANTRA_FAULT_LIBRARY)
@@ -806,7 +814,9 @@ std::vector<Case> read_fault_cases()
          {},
          fault("", "ZANTRA_FAULT_OPENDIR=eio:0")},
 
-        // The markers made before reading stay; no completion directory is made.
+        // The markers made before reading stay; no completion directory is made. The walk is
+        // the second directory opened: each hold of the release's lock looks for files that
+        // killed runs left behind first.
         {"GlftpdDirectoryThatCannotBeOpenedForTheBookkeeping",
          {file("l.sfv", three), file("a.r00", "abc")},
          {"-g", "-T", "l.sfv"},
@@ -815,7 +825,7 @@ std::vector<Case> read_fault_cases()
              absent("b.r00", crc_of("bee")) + absent("c.r00", crc_of("sea")),
          unreadable_directory,
          changes({file("a.r00.missing", ""), file("b.r00.missing", ""), file("c.r00.missing", "")}),
-         fault("", "ZANTRA_FAULT_OPENDIR=eio:1")},
+         fault("", "ZANTRA_FAULT_OPENDIR=eio:2")},
 
         {"BannerReadFailsPartWay",
          {file("logo", "line one\nline two\n"), file("a.r00", "abc")},
@@ -903,6 +913,18 @@ std::vector<Case> race_cases()
          "",
          changes({file("x.r00.missing", ""), dir(completion("000"), 0777)}),
          fault("x.r00", touched_at(FIXED_MTIME - 3600))},
+
+        // The list changes while -T reads it (a client sets its time as the read ends): the
+        // report stands, but no book is kept from a list that may not be whole.
+        {"GlftpdListChangedWhileReadKeepsNoBooks",
+         {file("l.sfv", one), file("x.r00", "good"), file("x.r00.missing", "")},
+         {"-g", "-T", "l.sfv"},
+         0,
+         whole_heading("l.sfv", true) + checked("x.r00", crc_of("good"), crc_of("good"), "OK") +
+             whole_summary(1, 1, 0, 0),
+         "",
+         std::nullopt,
+         fault("l.sfv", touched_at(FIXED_MTIME - 3600))},
 
         // Someone renames a directory of theirs onto the completion directory just made.
         {"GlftpdDirectorySwappedInAfterTheMkdirIsNotMadeWritable",

@@ -798,6 +798,24 @@ std::vector<Case> count_missing_cases()
          heading + "Using glftpd mode\n" + status_line("000"),
          "",
          std::vector<Entry>{file("e.sfv", ""), dir(completion("000"), 0777)}},
+        {"GlftpdEmptyFileAKilledRunHeldAsideIsRemoved",
+         {file("e.sfv", ""), file(".zantra-999999-0.tmp", ""), file(".zantra-999999-1.tmp", "x")},
+         {"-g", "-m", "e.sfv"},
+         0,
+         heading + "Using glftpd mode\n" + status_line("000"),
+         "",
+         std::vector<Entry>{file("e.sfv", ""), file(".zantra-999999-1.tmp", "x"),
+                            dir(completion("000"), 0777)}},
+        {"GlftpdListLargerThan64MibIsRefusedBeforeAnyBook",
+         {[] {
+             Entry endless = file("z.sfv", "");
+             endless.sparse_size = (std::int64_t{64} << 20) + 1;
+             return endless;
+         }()},
+         {"-g", "-m", "z.sfv"},
+         1,
+         heading + "Using glftpd mode\n",
+         "Oh mama! z.sfv is larger than 64 MiB, I won't read it as a list ... :-(\n"},
         // A name with blanks is whole before a whole CRC (less the blanks or tabs that pad it);
         // any other line gives its first word.
         {"NamesWithBlanksBeforeAWholeCrc",

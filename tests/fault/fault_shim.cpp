@@ -251,15 +251,15 @@ void swap_in(const char* path, bool after_mkdir, bool at_rename = false)
     errno = saved;
 }
 
-// Sets the modification time of the file open at `fd`, when it is under fault and no close
-// has done so yet.
-void touch_at_close(int fd)
+// Sets the modification time of the file open at `fd` (or under `stream`, when one closes it),
+// when it is under fault and no close has done so yet.
+void touch_at_close(int fd, FILE* stream = nullptr)
 {
     static bool done = false;
     bool under_fault = false;
     {
         const std::lock_guard<std::mutex> guard(table_lock);
-        under_fault = find(fd, nullptr) != nullptr;
+        under_fault = find(fd, stream) != nullptr;
     }
     if (done || !under_fault || settings().touch_to < 0)
         return;
@@ -444,6 +444,8 @@ int fclose(FILE* stream)
         const std::lock_guard<std::mutex> guard(table_lock);
         was_tracked = find(-1, stream) != nullptr;
     }
+    // The C library closes the descriptor under the stream without calling close.
+    touch_at_close(fileno(stream), stream);
     forget(-1, stream);
     const int result = next<int (*)(FILE*)>("fclose")(stream);
     if (was_tracked && settings().fail_fclose) {
