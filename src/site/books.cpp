@@ -70,27 +70,34 @@ namespace
 {
 
 // True when `name` is the list itself: its name, letters folded, when the list is in the
-// current directory, or the same file.
-bool names_the_list(const std::string& list_path, std::string_view name)
+// current directory, or the same file (known from its reading when the list was watched, so
+// that the list is not looked at again for every entry).
+bool names_the_list(const Ledger& ledger, std::string_view name)
 {
-    std::string_view base = list_path;
+    std::string_view base = ledger.list_path;
     while (base.substr(0, 2) == "./")
         base.remove_prefix(2);
     if (base.find('/') == std::string_view::npos && equal_folded(base, name))
         return true;
     struct stat list {
     };
+    if (ledger.list_watched) {
+        list.st_dev = ledger.list_read.device;
+        list.st_ino = ledger.list_read.inode;
+    } else if (stat(ledger.list_path.c_str(), &list) != 0) {
+        return false;
+    }
     struct stat entry {
     };
-    return stat(list_path.c_str(), &list) == 0 && lstat(std::string(name).c_str(), &entry) == 0 &&
-           list.st_dev == entry.st_dev && list.st_ino == entry.st_ino;
+    return lstat(std::string(name).c_str(), &entry) == 0 && list.st_dev == entry.st_dev &&
+           list.st_ino == entry.st_ino;
 }
 
 } // namespace
 
 bool may_keep_books_of(const Ledger& ledger, std::string_view listed_name)
 {
-    if (names_the_list(ledger.list_path, listed_name))
+    if (names_the_list(ledger, listed_name))
         return false;
     if (ledger.names == nullptr)
         return true;
