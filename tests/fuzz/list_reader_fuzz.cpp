@@ -116,14 +116,16 @@ void check_splits(const std::string& text)
             FUZZ_CHECK(name_end > 0 && name_end < line.size());
             FUZZ_CHECK(line.compare(0, name_end, split->name) == 0);
             FUZZ_CHECK(split->name.back() != ' ' && split->name.back() != '\t');
-            // Blanks and tabs pad the name; a tab ends that run only before a whole CRC.
+            // Blanks and tabs pad the name; before anything but a whole CRC the split is the
+            // run's last blank, and tabs after it are the CRC field's leading white space.
             std::size_t padded = line.find_first_not_of(" \t", name_end);
             padded = padded == std::string::npos ? line.size() : padded;
             FUZZ_CHECK(padded > name_end);
-            if (line[padded - 1] == '\t')
-                FUZZ_CHECK(ends_in_whole_crc(line));
-            else
-                check_blank_split(line, padded - 1);
+            if (!ends_in_whole_crc(line)) {
+                const std::size_t blank = line.rfind(' ', padded - 1);
+                FUZZ_CHECK(blank != std::string::npos && blank >= name_end);
+                check_blank_split(line, blank);
+            }
         } else {
             FUZZ_CHECK(line.find(' ') == std::string::npos && !ends_in_whole_crc(line));
         }
