@@ -91,6 +91,30 @@ FileRead test_match(const ListEntry& entry, const Match& match, ParallelReader& 
     return read;
 }
 
+// Judges every other entry that names the file of `read` byte for byte as `tested` does, each
+// by its own CRC; one whose CRC differs from the tested entry's gets a progress line of its own
+// (any other would repeat that line word for word).
+void judge_equal_entries(const ListTable& table, std::size_t tested, const FileRead& read,
+                         Tally& tally)
+{
+    const ListEntry& first = table.entries[tested];
+    for (const std::size_t index : entries_named(table, first.name)) {
+        const ListEntry& entry = table.entries[index];
+        if (index == tested || entry.name != first.name)
+            continue;
+        const char* verdict = read.verdict == Verdict::unreadable ? "MISSING"
+                              : read.crc == entry.listed_crc      ? "OK"
+                                                                  : "BAD";
+        tally.missing += read.verdict == Verdict::unreadable ? 1 : 0;
+        tally.bad += verdict[0] == 'B' ? 1 : 0;
+        if (entry.listed_crc != first.listed_crc)
+            std::printf("Testing %s ... listed = 0x%08" PRIX32 " ... local = 0x%08" PRIX32
+                        " ... %s\n",
+                        shown(read.path).c_str(), entry.listed_crc,
+                        read.verdict == Verdict::unreadable ? CRC_UNREADABLE : read.crc, verdict);
+    }
+}
+
 } // namespace
 
 int run_test_list(const RunOptions& options)
@@ -114,9 +138,11 @@ int run_test_list(const RunOptions& options)
     std::vector<FileRead> reads;
     reads.reserve(matches.size());
     ParallelReader reader(reads_of(matches), options.jobs);
-    for (std::size_t turn = 0; turn < matches.size(); ++turn)
-        reads.push_back(
-            test_match(table.entries[matches[turn].index], matches[turn], reader, turn, tally));
+    for (std::size_t turn = 0; turn < matches.size(); ++turn) {
+        const Match& match = matches[turn];
+        reads.push_back(test_match(table.entries[match.index], match, reader, turn, tally));
+        judge_equal_entries(table, match.index, reads.back(), tally);
+    }
     if (!complete)
         return 1; // nothing may be judged missing from a scan that did not finish
 

@@ -6,6 +6,7 @@
 #include "site/markers.h"
 
 #include <algorithm>
+#include <dirent.h>
 #include <ctime>
 #include <optional>
 #include <sys/stat.h>
@@ -185,6 +186,35 @@ void rename_to_bad(Ledger& ledger, std::string_view listed_name, const FileRead&
         ledger.kept = mark_bad(read.path, listed_name, read.file) && ledger.kept;
 }
 
+// True when a file of the directory other than the one read would be matched to the entry
+// `listed_name` as well (a case twin: a name equal to it with letters folded, that is no listed
+// name of its own unless it is the entry's), so that no one read settles it.
+bool has_twin(const Ledger& ledger, std::string_view listed_name, const FileRead& read)
+{
+    if (ledger.names == nullptr)
+        return false;
+    DIR* directory = opendir(".");
+    if (directory == nullptr)
+        return false;
+    bool twin = false;
+    while (const struct dirent* item = readdir(directory)) {
+        const std::string_view name = item->d_name;
+        struct stat info {
+        };
+        if (!equal_folded(name, listed_name) || name == read.path ||
+            lstat(item->d_name, &info) != 0 || !S_ISREG(info.st_mode) ||
+            (info.st_dev == read.file.device && info.st_ino == read.file.inode))
+            continue;
+        const std::optional<std::size_t> own = find_listed(*ledger.names, name);
+        if (!own || ledger.names->entries[*own].name == listed_name) {
+            twin = true;
+            break;
+        }
+    }
+    closedir(directory);
+    return twin;
+}
+
 } // namespace
 
 void settle_tested_file(Ledger& ledger, std::string_view listed_name, const FileRead& read)
@@ -196,11 +226,15 @@ void settle_tested_file(Ledger& ledger, std::string_view listed_name, const File
     // A late verdict about an older file changes nothing: the newer file's own run decides.
     if (!is_list_whole(ledger) || !is_as_read(read) || !may_keep_books_of(ledger, listed_name))
         return;
+    // An entry that case twins both match is settled by -T, which reads them all: here it keeps
+    // its marker, and a bad twin is not renamed.
+    const bool twin = has_twin(ledger, listed_name, read);
     if (read.verdict == Verdict::good) {
-        unmark(ledger, listed_name, read);
+        if (!twin)
+            unmark(ledger, listed_name, read);
         return;
     }
-    if (read.verdict == Verdict::bad)
+    if (read.verdict == Verdict::bad && !twin)
         rename_to_bad(ledger, listed_name, read);
     mark(ledger, listed_name);
 }
@@ -234,11 +268,20 @@ void wait_for_bad_reads(const std::vector<FileRead>& reads)
         wait_while_arriving(newest->file);
 }
 
+// True when another entry that names the file byte for byte lists the CRC it was read with.
+bool is_good_for_an_equal_entry(const ListTable& table, const std::string& name, std::uint32_t crc)
+{
+    for (const std::size_t index : entries_named(table, name))
+        if (table.entries[index].name == name && table.entries[index].listed_crc == crc)
+            return true;
+    return false;
+}
+
 // Renames each file found bad, and surely complete, to the ".bad" name of its listed name:
 // unchanged since its read and last modified ARRIVING_MS ago or more (mark_bad adds: no writer
 // holds it open). Any other is only marked, and its own upload's hook renames it. An entry that
 // several files on disk matched (names that differ in letter case only) has no one file to
-// rename: it is only marked.
+// rename, and a file good for another entry of its name is no bad upload: both are only marked.
 void rename_bad_reads(Ledger& ledger, const ListTable& table, const std::vector<FileRead>& reads)
 {
     std::vector<int> files_of(table.entries.size(), 0);
@@ -247,6 +290,7 @@ void rename_bad_reads(Ledger& ledger, const ListTable& table, const std::vector<
     for (const FileRead& read : reads) {
         const std::string& name = table.entries[read.entry].name;
         if (read.verdict == Verdict::bad && files_of[read.entry] == 1 &&
+            !is_good_for_an_equal_entry(table, name, read.crc) &&
             age_ms(read.file).value_or(0) >= ARRIVING_MS && may_keep_books_of(ledger, name))
             rename_to_bad(ledger, name, read);
     }
@@ -301,8 +345,16 @@ bool stand_entries(ListTable& now, const std::vector<FileRead>& reads,
             standing[index] = std::max(standing[index], file);
         }
     });
-    for (std::size_t i = 0; i < now.entries.size(); ++i)
+    // Entries that name one file byte for byte share its marker: each stands as the worst of them.
+    std::unordered_map<std::string, Standing> worst;
+    for (std::size_t i = 0; i < now.entries.size(); ++i) {
+        Standing& of_name = worst.try_emplace(now.entries[i].name, standing[i]).first->second;
+        of_name = std::max(of_name, standing[i]);
+    }
+    for (std::size_t i = 0; i < now.entries.size(); ++i) {
         now.entries[i].found = found[i];
+        standing[i] = worst[now.entries[i].name];
+    }
     return scan.complete;
 }
 

@@ -93,7 +93,8 @@ void note_list_read(Ledger& ledger);
 // -t: keeps the books of the listed name an operand matched, from the read that decided, under
 // the release's lock, which it takes. A file changed since that read is left as it is, for the
 // run that reads the newer file. Good: unmarked, with any stale ".bad" beside it removed. Bad:
-// renamed to its ".bad" name and marked. Unreadable: marked.
+// renamed to its ".bad" name and marked. Unreadable: marked. An entry that another file of the
+// directory matches too (a case twin) is never unmarked or renamed here: -T settles it.
 void settle_tested_file(Ledger& ledger, std::string_view listed_name, const FileRead& read);
 
 // -T, before it reads: marks every listed entry, under a lock the caller holds since its walk.

@@ -277,6 +277,18 @@ std::vector<Case> test_files_cases()
          "",
          std::vector<Entry>{file("rel.sfv", REL_SFV), file("rel.r01", R01)}},
 
+        // Case twins matching one entry leave it to -T: marked, and the bad twin keeps its name.
+        {"GlftpdCaseTwinsLeaveTheirEntryMarked",
+         {file("tw.sfv", line("a.r00", R00)), file("a.r00", R00), file("A.R00", CORRUPT),
+          file("a.r00.missing", "")},
+         {"-g", "-t", "tw.sfv", "a.r00", "A.R00"},
+         1,
+         heading + tested("a.r00", crc_of(R00), crc_of(R00), "OK") +
+             tested("A.R00", crc_of(CORRUPT), crc_of(R00), "BAD") + t_summary(2, 1, 1, 0),
+         "",
+         std::vector<Entry>{file("tw.sfv", line("a.r00", R00)), file("a.r00", R00),
+                            file("A.R00", CORRUPT), file("a.r00.missing", "")}},
+
         {"GlftpdUnreadableOrUnlistedTouchNoMarker",
          {file("rel.sfv", REL_SFV), file("rel.r02.missing", ""), file("extra.r09", "x")},
          {"-g", "-t", "rel.sfv", "rel.r02", "extra.r09"},
@@ -503,12 +515,17 @@ std::vector<Case> test_list_cases()
                             file("rel.r00", R00), file("REL.r00.missing", ""),
                             dir(completion("050"), 0777)}},
 
-        {"FirstOfTwoEqualEntriesIsTheOneTested",
+        // Each judged by its own CRC; the name stays marked and the file keeps its name.
+        {"GlftpdEqualEntriesAreEachJudgedByTheirOwnCrc",
          {file("twice.sfv", line("a.r00", "old") + line("a.r00", "new")), file("a.r00", "new")},
-         {"-T", "twice.sfv"},
+         {"-g", "-T", "twice.sfv"},
          1,
-         whole_heading("twice.sfv", false) + checked("a.r00", "old", "new") +
-             whole_summary(2, 1, 1, 0)},
+         whole_heading("twice.sfv", true) + checked("a.r00", "old", "new") +
+             checked("a.r00", "new", "new") + status_line("000") + whole_summary(2, 1, 1, 0),
+         "",
+         std::vector<Entry>{file("twice.sfv", line("a.r00", "old") + line("a.r00", "new")),
+                            file("a.r00", "new"), file("a.r00.missing", ""),
+                            dir(completion("000"), 0777)}},
 
         ordered({"ByteExactNamesBeforeFoldedOnes",
                  {file("c.sfv", line("rel.r00", "lower") + line("REL.R00", "upper")),
