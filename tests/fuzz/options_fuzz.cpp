@@ -1,10 +1,11 @@
 // The option parser, called again and again in one process, against a plain model of POSIX
-// getopt with the option string "acdgmtTvwl:" and of a first word "--help" or "--version".
+// getopt with the option string "acdgmtTvwj:l:" and of a first word "--help" or "--version".
 // Properties: the outcome is the model's; a run has exactly one mode, the list path is the
 // first word that is not an option, the files are every word after it as they are (so nothing
 // after the first operand is taken for an option), and the flags and the banner path are
 // those of the options before it.
 
+#include "checksum/parallel_reader.h"
 #include "cli/options.h"
 #include "fuzz_check.h"
 
@@ -26,6 +27,17 @@ struct Model {
     ParseOutcome outcome = ParseOutcome::usage;
     RunOptions options;
 };
+
+// The number of workers `text` asks for, into `jobs`: 1 to 256 decimal digits' worth, or 0 for
+// one per processor online; false for anything else.
+bool model_jobs(const std::string& text, int& jobs)
+{
+    if (text.empty() || text.size() > 3 ||
+        text.find_first_not_of("0123456789") != std::string::npos || std::stoi(text) > 256)
+        return false;
+    jobs = std::stoi(text) == 0 ? processors_online() : std::stoi(text);
+    return true;
+}
 
 // Reads the options the way POSIX describes getopt, one word after another.
 Model model_of(const std::vector<std::string>& words)
@@ -51,14 +63,19 @@ Model model_of(const std::vector<std::string>& words)
         any_option = true;
         for (std::size_t at = 1; at < word.size(); ++at) {
             const char letter = word[at];
-            if (letter == 'l') {
-                options.use_banner = true;
-                if (at + 1 < word.size()) {
-                    options.banner_path = word.substr(at + 1);
-                } else if (i + 1 < words.size()) {
-                    options.banner_path = words[++i];
-                } else {
-                    return model; // -l without its argument
+            if (letter == 'l' || letter == 'j') {
+                std::string argument;
+                if (at + 1 < word.size())
+                    argument = word.substr(at + 1);
+                else if (i + 1 < words.size())
+                    argument = words[++i];
+                else
+                    return model; // without its argument
+                if (letter == 'l') {
+                    options.use_banner = true;
+                    options.banner_path = argument;
+                } else if (!model_jobs(argument, options.jobs)) {
+                    return model; // a bad number of workers
                 }
                 break;
             }
@@ -150,6 +167,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(got.add_all_files == want.add_all_files && got.add_dates == want.add_dates &&
                    got.glftpd_mode == want.glftpd_mode && got.win_sfv_mode == want.win_sfv_mode);
         FUZZ_CHECK(got.use_banner == want.use_banner && got.banner_path == want.banner_path);
+        FUZZ_CHECK(got.jobs == want.jobs);
         // The words passed in are left as they were: nothing was moved behind the operands.
         for (std::size_t i = 0; i < words.size(); ++i)
             FUZZ_CHECK(argv[i] == words[i].data());
