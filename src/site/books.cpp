@@ -6,8 +6,8 @@
 #include "site/markers.h"
 
 #include <algorithm>
-#include <dirent.h>
 #include <ctime>
+#include <dirent.h>
 #include <optional>
 #include <sys/stat.h>
 #include <unordered_map>
