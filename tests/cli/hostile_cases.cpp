@@ -865,6 +865,28 @@ std::vector<Case> race_cases()
          std::vector<Entry>{file("l.sfv", one), file("x.r00", "good"), file("x.r00.missing", "")},
          fault("x.r00", "ZANTRA_FAULT_SWAP=rename:new")},
 
+        // A resumed upload completes just after a hook read the partial file: the late verdict
+        // about the older file is printed, and the newer file's own hook keeps its books.
+        {"GlftpdLateBadVerdictAboutAnOlderFileChangesNoBooks",
+         {file("l.sfv", one), file("x.r00", "damaged"), file("new", "good")},
+         {"-g", "-t", "l.sfv", "x.r00"},
+         1,
+         BANNER + tested("x.r00", crc_of("damaged"), crc_of("good"), "BAD") + t_summary(1, 0, 1, 0),
+         "",
+         std::vector<Entry>{file("l.sfv", one), file("x.r00", "good")},
+         fault("x.r00", "ZANTRA_FAULT_SWAP=close:new")},
+
+        {"GlftpdWholeTestLeavesAFileReplacedAfterItsBadReadUnderItsName",
+         {file("l.sfv", one), file("x.r00", "damaged"), file("new", "good")},
+         {"-g", "-T", "l.sfv"},
+         1,
+         whole_heading("l.sfv", true) + checked("x.r00", crc_of("good"), crc_of("damaged"), "BAD") +
+             status_line("000") + whole_summary(1, 0, 1, 0),
+         "",
+         std::vector<Entry>{file("l.sfv", one), file("x.r00", "good"), file("x.r00.missing", ""),
+                            dir(completion("000"), 0777)},
+         fault("x.r00", "ZANTRA_FAULT_SWAP=close:new")},
+
         // A damaged file that someone still holds open for writing is an upload going on.
         {"GlftpdWholeTestLeavesAFileOpenForWritingUnderItsName",
          {file("l.sfv", one), file("x.r00", "damaged")},

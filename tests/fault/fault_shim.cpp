@@ -16,6 +16,8 @@
 //   ZANTRA_FAULT_SWAP=after:SOURCE  the same just after the first mkdir of the path
 //   ZANTRA_FAULT_SWAP=rename:SOURCE the same just before the first rename away from the path
 //                                   only, as a re-upload put in place while a rename waits
+//   ZANTRA_FAULT_SWAP=close:SOURCE  the same just after the first close of a descriptor opened
+//                                   on the path, as a resumed upload completed after a read
 //   ZANTRA_FAULT_WRITER=1           the first open of the path also opens it for writing, and
 //                                   that stays open to the end, as an upload still going on
 //   ZANTRA_FAULT_MKDIR=erofs        every mkdir fails with EROFS (no path needed)
@@ -42,11 +44,16 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
+#include <utility>
 
 namespace
 {
 
 enum class Action { none, eio, truncate, grow };
+
+// The call at which the swap source is renamed onto the path: before an open, unlink or rename
+// of it (or a rename only), after a mkdir of it, or after a close of a descriptor on it.
+enum class SwapAt { before, rename, mkdir, close };
 
 struct Settings {
     std::string path;
@@ -56,9 +63,8 @@ struct Settings {
     bool fail_fclose = false;
     long long readdir_after = -1; // entries delivered before readdir fails; -1: never
     long long opendir_after = -1; // directories opened before opendir fails; -1: never
-    std::string swap_source;      // renamed onto the path once, before or after a call
-    bool swap_after_mkdir = false;
-    bool swap_at_rename = false;
+    std::string swap_source;      // renamed onto the path once, at `swap_at`
+    SwapAt swap_at = SwapAt::before;
     bool hold_writer = false;
     long long touch_to = -1; // the modification time set at the first close; -1: none
 };
@@ -88,15 +94,13 @@ const Settings& settings()
                 s.opendir_after = -1;
         if (const char* swap = std::getenv("ZANTRA_FAULT_SWAP")) {
             const std::string text = swap;
-            if (text.rfind("before:", 0) == 0)
-                s.swap_source = text.substr(7);
-            else if (text.rfind("after:", 0) == 0) {
-                s.swap_source = text.substr(6);
-                s.swap_after_mkdir = true;
-            } else if (text.rfind("rename:", 0) == 0) {
-                s.swap_source = text.substr(7);
-                s.swap_at_rename = true;
-            }
+            for (const auto& [word, at] :
+                 {std::pair{"before:", SwapAt::before}, std::pair{"after:", SwapAt::mkdir},
+                  std::pair{"rename:", SwapAt::rename}, std::pair{"close:", SwapAt::close}})
+                if (text.rfind(word, 0) == 0) {
+                    s.swap_source = text.substr(std::strlen(word));
+                    s.swap_at = at;
+                }
         }
         if (const char* touch = std::getenv("ZANTRA_FAULT_TOUCH"))
             if (std::sscanf(touch, "%lld", &s.touch_to) != 1)
@@ -236,14 +240,14 @@ bool directory_open_fails()
     return true;
 }
 
-// Renames the swap source onto the path, once, when `path` is the path and `after_mkdir` and
-// `at_rename` are the moment the setting asks for.
-void swap_in(const char* path, bool after_mkdir, bool at_rename = false)
+// Renames the swap source onto the path, once, when `path` is the path and the call `at` is
+// the moment the setting asks for (a rename is also a moment before one).
+void swap_in(const char* path, SwapAt at)
 {
     static bool done = false;
     const Settings& s = settings();
-    if (done || s.swap_source.empty() || s.swap_after_mkdir != after_mkdir ||
-        (s.swap_at_rename && !at_rename) || !is_target(path))
+    const bool moment = s.swap_at == at || (s.swap_at == SwapAt::before && at == SwapAt::rename);
+    if (done || s.swap_source.empty() || !moment || !is_target(path))
         return;
     done = true;
     const int saved = errno;
@@ -303,7 +307,7 @@ int _IO_getc(FILE* stream);
 
 int fault_open(const char* path, int flags, ...)
 {
-    swap_in(path, false);
+    swap_in(path, SwapAt::before);
     va_list arguments;
     va_start(arguments, flags);
     const mode_t mode = mode_argument(flags, arguments);
@@ -313,7 +317,7 @@ int fault_open(const char* path, int flags, ...)
 
 int fault_open64(const char* path, int flags, ...)
 {
-    swap_in(path, false);
+    swap_in(path, SwapAt::before);
     va_list arguments;
     va_start(arguments, flags);
     const mode_t mode = mode_argument(flags, arguments);
@@ -323,7 +327,7 @@ int fault_open64(const char* path, int flags, ...)
 
 int fault_openat(int directory, const char* path, int flags, ...)
 {
-    swap_in(path, false);
+    swap_in(path, SwapAt::before);
     va_list arguments;
     va_start(arguments, flags);
     const mode_t mode = mode_argument(flags, arguments);
@@ -334,7 +338,7 @@ int fault_openat(int directory, const char* path, int flags, ...)
 
 int fault_openat64(int directory, const char* path, int flags, ...)
 {
-    swap_in(path, false);
+    swap_in(path, SwapAt::before);
     va_list arguments;
     va_start(arguments, flags);
     const mode_t mode = mode_argument(flags, arguments);
@@ -345,25 +349,25 @@ int fault_openat64(int directory, const char* path, int flags, ...)
 
 int fault_open_2(const char* path, int flags)
 {
-    swap_in(path, false);
+    swap_in(path, SwapAt::before);
     return opened(next<int (*)(const char*, int)>("__open_2")(path, flags), path);
 }
 
 int fault_open64_2(const char* path, int flags)
 {
-    swap_in(path, false);
+    swap_in(path, SwapAt::before);
     return opened(next<int (*)(const char*, int)>("__open64_2")(path, flags), path);
 }
 
 int unlink(const char* path)
 {
-    swap_in(path, false);
+    swap_in(path, SwapAt::before);
     return next<int (*)(const char*)>("unlink")(path);
 }
 
 int rename(const char* from, const char* to)
 {
-    swap_in(from, false, true);
+    swap_in(from, SwapAt::rename);
     return next<int (*)(const char*, const char*)>("rename")(from, to);
 }
 
@@ -374,15 +378,23 @@ int mkdir(const char* path, mode_t mode)
         return -1;
     }
     const int made = next<int (*)(const char*, mode_t)>("mkdir")(path, mode);
-    swap_in(path, true);
+    swap_in(path, SwapAt::mkdir);
     return made;
 }
 
 int close(int fd)
 {
     touch_at_close(fd);
+    bool was_tracked = false;
+    {
+        const std::lock_guard<std::mutex> guard(table_lock);
+        was_tracked = find(fd, nullptr) != nullptr;
+    }
     forget(fd, nullptr);
-    return next<int (*)(int)>("close")(fd);
+    const int result = next<int (*)(int)>("close")(fd);
+    if (was_tracked)
+        swap_in(settings().path.c_str(), SwapAt::close);
+    return result;
 }
 
 ssize_t read(int fd, void* buffer, size_t length)

@@ -317,6 +317,7 @@ struct SiteScenario {
     bool paused_uploads = false;  // uploads pause between pieces, and a hook runs on one half-way
     bool outside_renames = false; // someone renames volumes away and back and replaces them
     int extra_runs = 0;           // -g -m and -g -T runs started beside each hook
+    bool stalled_upload = false;  // the first volume stalls half-way while the list's hook runs
 };
 
 constexpr int SITE_VOLUMES = 6;
@@ -373,9 +374,11 @@ template <typename Action> pid_t in_background(Action action)
 }
 
 // Writes `content` as an FTP server does, into the file under its final name, in pieces; with
-// `pauses`, the upload pauses between them and a hook of the file runs half-way through.
+// `pauses`, the upload pauses between them and a hook of the file runs half-way through; with
+// `stalls`, it stalls half-way for 1.5 s, longer than any wait for an upload that may still be
+// arriving, and until the list's hook (-g -T) started as it stalls has ended.
 void upload(const std::string& release, const std::string& name, const std::string& content,
-            bool pauses)
+            bool pauses, bool stalls = false)
 {
     const int fd = open((release + "/" + name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const std::size_t piece = content.size() / 8;
@@ -389,6 +392,13 @@ void upload(const std::string& release, const std::string& name, const std::stri
             });
         if (pauses)
             usleep(30000);
+        if (stalls && at == content.size() / 2) {
+            const pid_t list_hook = in_background([&] {
+                run_and_check(release, {"-g", "-T", "rel.sfv"});
+            });
+            usleep(1500000);
+            waitpid(list_hook, nullptr, 0);
+        }
     }
     close(fd);
     if (early_hook > 0)
@@ -413,7 +423,8 @@ void upload(const std::string& release, const std::string& name, const std::stri
         }
         waitpid(bad_hook, nullptr, 0);
     } else {
-        upload(release, name, site_content(i), s.paused_uploads && i % 2 == 0);
+        upload(release, name, site_content(i), s.paused_uploads && i % 2 == 0,
+               s.stalled_upload && i == 0);
     }
     std::vector<pid_t> burst;
     for (int n = 0; n < s.extra_runs; ++n)
@@ -454,6 +465,28 @@ void upload(const std::string& release, const std::string& name, const std::stri
     _exit(0);
 }
 
+// Until `stop` exists, looks at the release every 10 ms; a listing that shows [100%] while a
+// volume is absent or not yet good is a fault, noted beside the release as it stops.
+[[noreturn]] void watch_listings(const std::string& release, const std::string& stop)
+{
+    int wrong = 0;
+    while (access(stop.c_str(), F_OK) != 0) {
+        const std::vector<std::string> names = names_in(release);
+        if (std::find(names.begin(), names.end(), "[100%]-[-all.files.CRC.ok-]") != names.end())
+            for (int i = 0; i < SITE_VOLUMES; ++i)
+                if (read_file(release + "/" + site_volume(i)) != site_content(i)) {
+                    ++wrong;
+                    break;
+                }
+        usleep(10000);
+    }
+    if (wrong > 0)
+        write_file(release + "/../faults",
+                   std::to_string(wrong) +
+                       " listings showed [100%] with a volume absent or not yet good\n");
+    _exit(0);
+}
+
 // Everything of the glftpd bookkeeping in the release: markers and completion directories.
 std::set<std::string> bookkeeping(const std::string& release)
 {
@@ -481,6 +514,9 @@ void site_round(const SiteScenario& s, const std::string& root, unsigned seed)
     for (int i = 0; i < SITE_VOLUMES; ++i)
         list += site_volume(i) + " " + crc_of(site_content(i)) + "\r\n";
     const pid_t long_test = in_background([&] { meanwhile(release, stop, false); });
+    // Volumes renamed away outside any hook are absent under a listing no run can correct.
+    const pid_t watcher =
+        s.outside_renames ? -1 : in_background([&] { watch_listings(release, stop + "-watch"); });
     const pid_t renamer = s.outside_renames
                               ? in_background([&] { meanwhile(release, stop + "-renames", true); })
                               : -1;
@@ -491,7 +527,7 @@ void site_round(const SiteScenario& s, const std::string& root, unsigned seed)
             const std::size_t piece = list.size() / 3 + 1;
             for (std::size_t at = 0; fd >= 0 && at < list.size(); at += piece) {
                 (void)!write(fd, list.data() + at, std::min(list.size() - at, piece));
-                usleep(40000);
+                usleep(150000); // long enough for volumes' hooks to read it part-way
             }
             close(fd);
             run_and_check(release, {"-g", "-m", "rel.sfv"});
@@ -530,6 +566,9 @@ void site_round(const SiteScenario& s, const std::string& root, unsigned seed)
     write_file(stop, "");
     waitpid(in_background([&] { arrive(s, release, order.back(), seed); }), nullptr, 0);
     waitpid(long_test, nullptr, 0);
+    write_file(stop + "-watch", "");
+    if (watcher > 0)
+        waitpid(watcher, nullptr, 0);
     const std::set<std::string> after_last_hook = bookkeeping(release);
 
     EXPECT_EQ(read_file(root + "/faults"), "") << s.name << ", seed " << seed;
@@ -564,6 +603,7 @@ TEST(Site, RacesLoseNoGoodUploadAndLeaveWhatAQuietRunLeaves)
         {"paused_uploads", false, false, true, false, 0},
         {"outside_renames", false, false, false, true, 0},
         {"bursts_of_runs", true, true, false, false, 4},
+        {"stalled_upload", false, false, false, false, 0, true},
     };
     for (const SiteScenario& s : scenarios)
         for (unsigned round = 0; round < 2; ++round) {
